@@ -1,0 +1,30 @@
+#include "actions.h"
+
+#include "windows/path_inspection.h"
+
+namespace installer_helper {
+
+Result<ActionOutcome> run_action(const InstallerArguments& arguments) {
+    if (auto checked = ensure_no_reparse_points(arguments.output); !checked)
+        return std::unexpected(checked.error());
+    switch (arguments.action) {
+        case Action::Context: return run_context(arguments);
+        case Action::Begin: return run_begin(arguments);
+        case Action::Stop: return run_stop(arguments);
+        case Action::Rollback: return run_rollback(arguments);
+        case Action::Commit: return run_commit(arguments);
+        case Action::ValidateLaunch: return run_validate_launch(arguments);
+        case Action::PrepareVerification: return run_prepare_verification(arguments);
+    }
+    return fail("A supported installer action is required.");
+}
+
+Result<InstallationAction> prepare_installation_action(const InstallerArguments& arguments) {
+    auto context = read_installer_context(arguments.output);
+    if (!context) return std::unexpected(context.error());
+    auto directory = resolve_action_directory(arguments.directory.value_or(""), *context);
+    if (!directory) return std::unexpected(directory.error());
+    return InstallationAction{std::move(*context), std::move(*directory)};
+}
+
+}  // namespace installer_helper

@@ -1,0 +1,13 @@
+#include "actions.h"
+
+namespace installer_helper {
+
+// The migration transaction is not part of this build yet: the common steps
+// run, then the action is refused rather than reported done.
+Result<ActionOutcome> run_rollback(const InstallerArguments& arguments) {
+    auto prepared = prepare_installation_action(arguments);
+    if (!prepared) return std::unexpected(prepared.error());
+    return fail("The rollback action is not available in this build.");
+}
+
+}  // namespace installer_helper

@@ -1,0 +1,5 @@
+// The Windows executable's entry point. The C runtime's argv is not used: the
+// helper splits the raw process command line itself.
+#include "entry_point.h"
+
+int main() { return installer_helper::run_entry_point(); }

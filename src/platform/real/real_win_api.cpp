@@ -1,0 +1,179 @@
+// The seam's Windows implementation: a pass-through with no logic of its own.
+// The seam header comes first on purpose: <windows.h> defines many of its
+// names as macros, and those must not reach the declarations.
+#include "platform/win_api.h"
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <cstring>
+
+namespace win {
+namespace {
+
+const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+
+::SECURITY_ATTRIBUTES* native(const SECURITY_ATTRIBUTES* security, ::SECURITY_ATTRIBUTES& out) {
+    if (security == nullptr) return nullptr;
+    out.nLength = sizeof(out);
+    out.lpSecurityDescriptor = security->lpSecurityDescriptor;
+    out.bInheritHandle = security->bInheritHandle;
+    return &out;
+}
+
+FILETIME portable(const ::FILETIME& time) { return {time.dwLowDateTime, time.dwHighDateTime}; }
+
+void copy_find_data(const ::WIN32_FIND_DATAW& from, WIN32_FIND_DATAW* to) {
+    to->dwFileAttributes = from.dwFileAttributes;
+    to->ftCreationTime = portable(from.ftCreationTime);
+    to->ftLastAccessTime = portable(from.ftLastAccessTime);
+    to->ftLastWriteTime = portable(from.ftLastWriteTime);
+    to->nFileSizeHigh = from.nFileSizeHigh;
+    to->nFileSizeLow = from.nFileSizeLow;
+    to->dwReserved0 = from.dwReserved0;
+    to->dwReserved1 = from.dwReserved1;
+    static_assert(sizeof(from.cFileName) == sizeof(to->cFileName));
+    static_assert(sizeof(from.cAlternateFileName) == sizeof(to->cAlternateFileName));
+    std::memcpy(to->cFileName, from.cFileName, sizeof(to->cFileName));
+    std::memcpy(to->cAlternateFileName, from.cAlternateFileName, sizeof(to->cAlternateFileName));
+}
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+static_assert(sizeof(TOKEN_USER) == sizeof(::TOKEN_USER));
+static_assert(sizeof(TOKEN_ELEVATION) == sizeof(::TOKEN_ELEVATION));
+
+}  // namespace
+
+HANDLE CreateFileW(const char16_t* file_name, DWORD desired_access, DWORD share_mode,
+                   const SECURITY_ATTRIBUTES* security, DWORD creation_disposition,
+                   DWORD flags_and_attributes) {
+    ::SECURITY_ATTRIBUTES attributes{};
+    return ::CreateFileW(wide(file_name), desired_access, share_mode, native(security, attributes),
+                         creation_disposition, flags_and_attributes, nullptr);
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+    ::BY_HANDLE_FILE_INFORMATION native_information{};
+    const BOOL ok = ::GetFileInformationByHandle(file, &native_information);
+    if (ok) {
+        information->dwFileAttributes = native_information.dwFileAttributes;
+        information->ftCreationTime = portable(native_information.ftCreationTime);
+        information->ftLastAccessTime = portable(native_information.ftLastAccessTime);
+        information->ftLastWriteTime = portable(native_information.ftLastWriteTime);
+        information->dwVolumeSerialNumber = native_information.dwVolumeSerialNumber;
+        information->nFileSizeHigh = native_information.nFileSizeHigh;
+        information->nFileSizeLow = native_information.nFileSizeLow;
+        information->nNumberOfLinks = native_information.nNumberOfLinks;
+        information->nFileIndexHigh = native_information.nFileIndexHigh;
+        information->nFileIndexLow = native_information.nFileIndexLow;
+    }
+    return ok;
+}
+
+HANDLE FindFirstFileExW(const char16_t* file_name, FINDEX_INFO_LEVELS info_level,
+                        WIN32_FIND_DATAW* find_data, FINDEX_SEARCH_OPS search_op,
+                        DWORD additional_flags) {
+    ::WIN32_FIND_DATAW native_data{};
+    HANDLE find = ::FindFirstFileExW(wide(file_name), static_cast<::FINDEX_INFO_LEVELS>(info_level),
+                                     &native_data, static_cast<::FINDEX_SEARCH_OPS>(search_op),
+                                     nullptr, additional_flags);
+    if (find != INVALID_HANDLE_VALUE) copy_find_data(native_data, find_data);
+    return find;
+}
+
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* find_data) {
+    ::WIN32_FIND_DATAW native_data{};
+    const BOOL ok = ::FindNextFileW(find, &native_data);
+    if (ok) copy_find_data(native_data, find_data);
+    return ok;
+}
+
+BOOL FindClose(HANDLE find) { return ::FindClose(find); }
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytes_to_read, DWORD* bytes_read) {
+    ::DWORD read = 0;
+    const BOOL ok = ::ReadFile(file, buffer, bytes_to_read, &read, nullptr);
+    *bytes_read = read;
+    return ok;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytes_to_write, DWORD* bytes_written) {
+    ::DWORD written = 0;
+    const BOOL ok = ::WriteFile(file, buffer, bytes_to_write, &written, nullptr);
+    *bytes_written = written;
+    return ok;
+}
+
+BOOL FlushFileBuffers(HANDLE file) { return ::FlushFileBuffers(file); }
+
+BOOL CreateDirectoryW(const char16_t* path, const SECURITY_ATTRIBUTES* security) {
+    ::SECURITY_ATTRIBUTES attributes{};
+    return ::CreateDirectoryW(wide(path), native(security, attributes));
+}
+
+BOOL RemoveDirectoryW(const char16_t* path) { return ::RemoveDirectoryW(wide(path)); }
+BOOL DeleteFileW(const char16_t* path) { return ::DeleteFileW(wide(path)); }
+BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) {
+    return ::SetFileAttributesW(wide(path), attributes);
+}
+BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags) {
+    return ::MoveFileExW(wide(existing), wide(destination), flags);
+}
+BOOL CloseHandle(HANDLE object) { return ::CloseHandle(object); }
+
+const char16_t* GetCommandLineW() {
+    return reinterpret_cast<const char16_t*>(::GetCommandLineW());
+}
+HANDLE GetStdHandle(DWORD std_handle) { return ::GetStdHandle(std_handle); }
+BOOL GetConsoleMode(HANDLE console, DWORD* mode) {
+    ::DWORD native_mode = 0;
+    const BOOL ok = ::GetConsoleMode(console, &native_mode);
+    *mode = native_mode;
+    return ok;
+}
+UINT GetConsoleOutputCP() { return ::GetConsoleOutputCP(); }
+BOOL WriteConsoleW(HANDLE console, const char16_t* buffer, DWORD chars_to_write,
+                   DWORD* chars_written) {
+    ::DWORD written = 0;
+    const BOOL ok = ::WriteConsoleW(console, buffer, chars_to_write, &written, nullptr);
+    *chars_written = written;
+    return ok;
+}
+HANDLE GetCurrentProcess() { return ::GetCurrentProcess(); }
+
+BOOL OpenProcessToken(HANDLE process, DWORD desired_access, HANDLE* token) {
+    return ::OpenProcessToken(process, desired_access, token);
+}
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class,
+                         void* information, DWORD length, DWORD* return_length) {
+    ::DWORD needed = 0;
+    const BOOL ok = ::GetTokenInformation(
+        token, static_cast<::TOKEN_INFORMATION_CLASS>(information_class), information, length,
+        &needed);
+    *return_length = needed;
+    return ok;
+}
+BOOL ConvertSidToStringSidW(PSID sid, char16_t** string_sid) {
+    return ::ConvertSidToStringSidW(sid, reinterpret_cast<LPWSTR*>(string_sid));
+}
+BOOL ConvertStringSidToSidW(const char16_t* string_sid, PSID* sid) {
+    return ::ConvertStringSidToSidW(wide(string_sid), sid);
+}
+BOOL IsValidSid(PSID sid) { return ::IsValidSid(sid); }
+HLOCAL LocalFree(HLOCAL memory) { return ::LocalFree(memory); }
+
+DWORD GetLastError() { return ::GetLastError(); }
+DWORD FormatMessageW(DWORD flags, const void* source, DWORD message_id, DWORD language_id,
+                     char16_t* buffer, DWORD size) {
+    return ::FormatMessageW(flags, source, message_id, language_id, wide(buffer), size, nullptr);
+}
+HMODULE GetModuleHandleW(const char16_t* module_name) {
+    return ::GetModuleHandleW(wide(module_name));
+}
+int CompareStringOrdinal(const char16_t* string1, int count1, const char16_t* string2, int count2,
+                         BOOL ignore_case) {
+    return ::CompareStringOrdinal(wide(string1), count1, wide(string2), count2, ignore_case);
+}
+
+}  // namespace win

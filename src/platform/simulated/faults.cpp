@@ -1,0 +1,43 @@
+#include "platform/simulated/faults.h"
+
+#include "platform/simulated/case_mapping.h"
+
+#include <algorithm>
+
+namespace sim {
+
+void Faults::fail_nth(std::string function, int nth, win::DWORD error, std::u16string path) {
+    rules_.push_back({std::move(function), std::move(path), nth - 1, false, error});
+}
+
+void Faults::fail_always(std::string function, win::DWORD error, std::u16string path) {
+    rules_.push_back({std::move(function), std::move(path), 0, true, error});
+}
+
+int Faults::calls(std::string_view function) const {
+    const auto found = std::find_if(counts_.begin(), counts_.end(),
+                                    [&](const auto& count) { return count.first == function; });
+    return found == counts_.end() ? 0 : found->second;
+}
+
+std::optional<win::DWORD> Faults::check(const char* function, std::u16string_view path) {
+    auto count = std::find_if(counts_.begin(), counts_.end(),
+                              [&](const auto& entry) { return entry.first == function; });
+    if (count == counts_.end()) count = counts_.insert(counts_.end(), {function, 0});
+    ++count->second;
+
+    std::optional<win::DWORD> failure;
+    for (Rule& rule : rules_) {
+        if (rule.spent || rule.function != function) continue;
+        if (!rule.path.empty() && !equal_ignoring_case(rule.path, path)) continue;
+        if (rule.always) {
+            failure = failure.value_or(rule.error);
+        } else if (rule.remaining_before_failure-- == 0) {
+            rule.spent = true;
+            failure = failure.value_or(rule.error);
+        }
+    }
+    return failure;
+}
+
+}  // namespace sim

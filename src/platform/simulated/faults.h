@@ -1,0 +1,41 @@
+// Fault injection: make calls of a seam function fail with a Windows error.
+#pragma once
+
+#include "platform/win_api.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+class Faults {
+public:
+    // The nth call of `function` from now on (1 = the next one) fails with
+    // `error`; with `path`, only calls naming that path (ignoring case) count.
+    void fail_nth(std::string function, int nth, win::DWORD error, std::u16string path = {});
+    // Every call of `function` (naming `path`, when given) fails with `error`.
+    void fail_always(std::string function, win::DWORD error, std::u16string path = {});
+    void clear() { rules_.clear(); }
+
+    // How often each function was called, injected failures included.
+    int calls(std::string_view function) const;
+
+    // Used by Machine::enter: the error to fail this call with, if any.
+    std::optional<win::DWORD> check(const char* function, std::u16string_view path);
+
+private:
+    struct Rule {
+        std::string function;
+        std::u16string path;
+        int remaining_before_failure;  // calls to let pass first
+        bool always;
+        win::DWORD error;
+        bool spent = false;
+    };
+    std::vector<Rule> rules_;
+    std::vector<std::pair<std::string, int>> counts_;
+};
+
+}  // namespace sim

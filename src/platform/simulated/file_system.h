@@ -1,0 +1,102 @@
+// The simulated file system: drives, case-insensitive names, attributes,
+// junctions and symbolic links, sharing between open handles, and file data
+// that was written but not yet flushed.
+#pragma once
+
+#include "platform/win_api.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+using win::DWORD;
+
+struct Node {
+    std::u16string name;
+    DWORD attributes = win::FILE_ATTRIBUTE_ARCHIVE;
+    std::vector<std::uint8_t> data;     // what a read sees now
+    std::vector<std::uint8_t> durable;  // what survives a power loss
+    std::map<std::u16string, std::shared_ptr<Node>> children;  // keyed by upper-case name
+    Node* parent = nullptr;
+    DWORD reparse_tag = 0;        // IO_REPARSE_TAG_MOUNT_POINT or IO_REPARSE_TAG_SYMLINK
+    std::u16string reparse_target;  // absolute path of the link's target
+    std::uint64_t index = 0;
+    bool delete_pending = false;
+    std::string security_descriptor;  // SDDL the entry was created with, if any
+
+    // Stand-ins for access control and locks held by other programs.
+    DWORD open_error = 0;          // every CreateFileW of this entry fails with it
+    DWORD create_child_error = 0;  // creating an entry inside this directory fails with it
+    DWORD list_error = 0;          // enumerating this directory fails with it
+    DWORD delete_error = 0;        // deleting this entry fails with it
+
+    struct Opening {
+        DWORD access;
+        DWORD share;
+    };
+    std::map<int, Opening> openings;  // open handles on this entry, by id
+
+    bool is_directory() const { return (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0; }
+    bool is_reparse_point() const { return (attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+};
+
+using NodePtr = std::shared_ptr<Node>;
+
+// Where a path leads. `node` is null when the last component does not
+// exist; `error` then tells whether its parent exists (ERROR_FILE_NOT_FOUND)
+// or not (ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME, ...).
+struct Lookup {
+    NodePtr node;
+    NodePtr parent;
+    std::u16string leaf;
+    DWORD error = 0;
+};
+
+class FileSystem {
+public:
+    FileSystem();
+
+    // --- scenario set-up and checks (paths in UTF-8; parents are created) ---
+    void add_drive(char letter);
+    Node& add_directory(std::string_view path);
+    Node& add_file(std::string_view path, std::string_view contents = {});
+    Node& add_junction(std::string_view path, std::string_view target);
+    Node& add_symbolic_link(std::string_view path, std::string_view target, bool directory);
+    // The entry itself, links not followed; null when absent.
+    Node* find(std::string_view path);
+    bool exists(std::string_view path) { return find(path) != nullptr; }
+    std::string contents(std::string_view path);
+    // Names in a directory, in enumeration order.
+    std::vector<std::string> list(std::string_view path);
+    // A handle held by another program; returns its id for release().
+    int hold_open(std::string_view path, DWORD access, DWORD share);
+    void release(int opening);
+
+    // --- used by the seam functions ---
+    std::u16string current_directory = u"C:\\Windows\\system32";
+    std::size_t capacity_bytes = SIZE_MAX;  // the largest file a write may grow
+    Lookup resolve(std::u16string_view path, bool follow_final);
+    NodePtr create_child(Node& parent, std::u16string_view name, DWORD attributes);
+    void remove_child(Node& parent, const Node& child);
+    int open(Node& node, DWORD access, DWORD share);  // registers an opening
+    void close(Node& node, int opening);
+    static bool sharing_allows(const Node& node, DWORD access, DWORD share);
+    void power_loss();
+
+private:
+    std::map<char16_t, NodePtr> drives_;
+    std::uint64_t next_index_ = 1;
+    int next_opening_ = 1;
+    Node& add_entry(std::string_view path, DWORD attributes);
+    Lookup walk(std::u16string_view path, bool follow_final, int depth);
+};
+
+// Windows' name matching for * and ? in a search pattern, ignoring case.
+bool matches_pattern(std::u16string_view pattern, std::u16string_view name);
+
+}  // namespace sim

@@ -1,0 +1,196 @@
+// The seam: every call the helper makes into Windows goes through these
+// functions. They carry the Windows names, argument meanings, results and
+// last-error codes, spelt with portable types. Two implementations exist:
+// real/real_win_api.cpp passes straight through to Windows, and
+// simulated/ models a Windows machine for host tests.
+//
+// Parameters that the helper always passes as null (overlapped structures,
+// template files, variadic insert arguments) are left out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace win {
+
+using DWORD = std::uint32_t;
+using BOOL = std::int32_t;
+using UINT = std::uint32_t;
+using LONG = std::int32_t;
+using ULONG_PTR = std::uint64_t;
+using HANDLE = void*;
+using HMODULE = void*;
+using HLOCAL = void*;
+using PSID = void*;
+struct HWND__;
+using HWND = HWND__*;
+
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
+
+// Error codes (the last-error value).
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_INVALID_DRIVE = 15;
+inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
+inline constexpr DWORD ERROR_NOT_READY = 21;
+inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+inline constexpr DWORD ERROR_BAD_NETPATH = 53;
+inline constexpr DWORD ERROR_BAD_NET_NAME = 67;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_DISK_FULL = 112;
+inline constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_INVALID_NAME = 123;
+inline constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+inline constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+inline constexpr DWORD ERROR_INVALID_SID = 1337;
+inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
+
+// File access, sharing, creation and flags.
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD DELETE = 0x00010000;
+inline constexpr DWORD FILE_READ_ATTRIBUTES = 0x0080;
+inline constexpr DWORD FILE_SHARE_READ = 0x1;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
+inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
+inline constexpr DWORD CREATE_NEW = 1;
+inline constexpr DWORD CREATE_ALWAYS = 2;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD OPEN_ALWAYS = 4;
+inline constexpr DWORD TRUNCATE_EXISTING = 5;
+inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+inline constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
+inline constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
+inline constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
+inline constexpr DWORD IO_REPARSE_TAG_MOUNT_POINT = 0xA0000003;
+inline constexpr DWORD IO_REPARSE_TAG_SYMLINK = 0xA000000C;
+
+struct FILETIME {
+    DWORD dwLowDateTime = 0;
+    DWORD dwHighDateTime = 0;
+};
+
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes = 0;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber = 0;
+    DWORD nFileSizeHigh = 0;
+    DWORD nFileSizeLow = 0;
+    DWORD nNumberOfLinks = 0;
+    DWORD nFileIndexHigh = 0;
+    DWORD nFileIndexLow = 0;
+};
+
+inline constexpr std::size_t MAX_PATH = 260;
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes = 0;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh = 0;
+    DWORD nFileSizeLow = 0;
+    DWORD dwReserved0 = 0;  // the reparse tag when the entry is a reparse point
+    DWORD dwReserved1 = 0;
+    char16_t cFileName[MAX_PATH] = {};
+    char16_t cAlternateFileName[14] = {};
+};
+
+enum FINDEX_INFO_LEVELS : int { FindExInfoStandard = 0, FindExInfoBasic = 1 };
+enum FINDEX_SEARCH_OPS : int { FindExSearchNameMatch = 0 };
+
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength = 24;
+    void* lpSecurityDescriptor = nullptr;
+    BOOL bInheritHandle = FALSE;
+};
+
+HANDLE CreateFileW(const char16_t* file_name, DWORD desired_access, DWORD share_mode,
+                   const SECURITY_ATTRIBUTES* security, DWORD creation_disposition,
+                   DWORD flags_and_attributes);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+HANDLE FindFirstFileExW(const char16_t* file_name, FINDEX_INFO_LEVELS info_level,
+                        WIN32_FIND_DATAW* find_data, FINDEX_SEARCH_OPS search_op,
+                        DWORD additional_flags);
+BOOL FindNextFileW(HANDLE find, WIN32_FIND_DATAW* find_data);
+BOOL FindClose(HANDLE find);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytes_to_read, DWORD* bytes_read);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytes_to_write, DWORD* bytes_written);
+BOOL FlushFileBuffers(HANDLE file);
+BOOL CreateDirectoryW(const char16_t* path, const SECURITY_ATTRIBUTES* security);
+BOOL RemoveDirectoryW(const char16_t* path);
+BOOL DeleteFileW(const char16_t* path);
+BOOL SetFileAttributesW(const char16_t* path, DWORD attributes);
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags);
+BOOL CloseHandle(HANDLE object);
+
+// Process start and end.
+inline constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
+inline constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
+inline constexpr UINT CP_UTF8 = 65001;
+const char16_t* GetCommandLineW();
+HANDLE GetStdHandle(DWORD std_handle);
+BOOL GetConsoleMode(HANDLE console, DWORD* mode);
+UINT GetConsoleOutputCP();
+BOOL WriteConsoleW(HANDLE console, const char16_t* buffer, DWORD chars_to_write,
+                   DWORD* chars_written);
+HANDLE GetCurrentProcess();
+
+// Accounts and security.
+inline constexpr DWORD TOKEN_DUPLICATE = 0x0002;
+inline constexpr DWORD TOKEN_QUERY = 0x0008;
+enum TOKEN_INFORMATION_CLASS : int { TokenUser = 1, TokenElevation = 20 };
+
+struct SID_AND_ATTRIBUTES {
+    PSID Sid = nullptr;
+    DWORD Attributes = 0;
+};
+struct TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+};
+struct TOKEN_ELEVATION {
+    DWORD TokenIsElevated = 0;
+};
+
+BOOL OpenProcessToken(HANDLE process, DWORD desired_access, HANDLE* token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS information_class,
+                         void* information, DWORD length, DWORD* return_length);
+BOOL ConvertSidToStringSidW(PSID sid, char16_t** string_sid);
+BOOL ConvertStringSidToSidW(const char16_t* string_sid, PSID* sid);
+BOOL IsValidSid(PSID sid);
+HLOCAL LocalFree(HLOCAL memory);
+
+// Text and errors.
+inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
+DWORD GetLastError();
+DWORD FormatMessageW(DWORD flags, const void* source, DWORD message_id, DWORD language_id,
+                     char16_t* buffer, DWORD size);
+HMODULE GetModuleHandleW(const char16_t* module_name);
+
+inline constexpr int CSTR_LESS_THAN = 1;
+inline constexpr int CSTR_EQUAL = 2;
+inline constexpr int CSTR_GREATER_THAN = 3;
+int CompareStringOrdinal(const char16_t* string1, int count1, const char16_t* string2, int count2,
+                         BOOL ignore_case);
+
+}  // namespace win

@@ -1,0 +1,120 @@
+#include "windows/path_inspection.h"
+
+#include "platform/win_api.h"
+#include "windows/handles.h"
+#include "windows/installation_path.h"
+#include "windows/system_error.h"
+
+#include "message_format.h"
+#include <optional>
+
+namespace installer_helper {
+namespace {
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+bool means_missing(win::DWORD error) {
+    return error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND ||
+           error == win::ERROR_INVALID_DRIVE || error == win::ERROR_BAD_NETPATH ||
+           error == win::ERROR_BAD_NET_NAME;
+}
+
+PathKind classify(win::DWORD attributes) {
+    if ((attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::ReparsePoint;
+    if ((attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Directory;
+    return PathKind::RegularFile;
+}
+
+Result<PathKind> missing_or_error(win::DWORD error) {
+    if (means_missing(error)) return PathKind::Missing;
+    return fail(format_message("Cannot inspect installer path: {}", system_error_text(error)));
+}
+
+// Where the part that names a root ends, separator included, for the
+// absolute forms: "C:\", "\\server\share\", and the extended-length and
+// device forms "\\?\..." and "\\.\..." up to their first component.
+std::optional<std::size_t> root_length(std::string_view path) {
+    if (path.size() >= 3 && is_ascii_letter(path[0]) && path[1] == ':' && is_separator(path[2]))
+        return 3;
+    if (path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\")) {
+        std::size_t end = 4;
+        if (path.substr(4).starts_with("UNC\\")) {
+            // \\?\UNC\server\share\ ...
+            end = path.find('\\', 8);
+            if (end != std::string_view::npos) end = path.find('\\', end + 1);
+        } else {
+            end = path.find('\\', 4);
+        }
+        if (end == std::string_view::npos) return path.size() > 4 ? std::optional(path.size()) : std::nullopt;
+        return end + 1;
+    }
+    if (path.size() >= 3 && is_separator(path[0]) && is_separator(path[1]) &&
+        !is_separator(path[2])) {
+        // \\server\share, either slash
+        std::size_t server_end = 2;
+        while (server_end < path.size() && !is_separator(path[server_end])) ++server_end;
+        if (server_end + 1 >= path.size()) return std::nullopt;
+        std::size_t share_end = server_end + 1;
+        while (share_end < path.size() && !is_separator(path[share_end])) ++share_end;
+        if (share_end == server_end + 1) return std::nullopt;
+        return share_end < path.size() ? share_end + 1 : share_end;
+    }
+    return std::nullopt;
+}
+
+// The parent of a path that is longer than its root, by text: trailing
+// separators, the last component and the separators before it go.
+std::string_view parent_of(std::string_view path, std::size_t root) {
+    std::size_t end = path.size();
+    while (end > root && is_separator(path[end - 1])) --end;
+    while (end > root && !is_separator(path[end - 1])) --end;
+    while (end > root && is_separator(path[end - 1])) --end;
+    return path.substr(0, end);
+}
+
+}  // namespace
+
+Result<PathKind> inspect_path(std::string_view path) {
+    auto wide = to_wide_nul(path);
+    if (!wide) return std::unexpected(wide.error());
+
+    const FileHandle file(win::CreateFileW(
+        wide->c_str(), 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
+        nullptr, win::OPEN_EXISTING,
+        win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT));
+    if (file) {
+        win::BY_HANDLE_FILE_INFORMATION information;
+        if (!win::GetFileInformationByHandle(file.get(), &information))
+            return missing_or_error(win::GetLastError());
+        return classify(information.dwFileAttributes);
+    }
+
+    const win::DWORD open_error = win::GetLastError();
+    if (open_error != win::ERROR_ACCESS_DENIED && open_error != win::ERROR_SHARING_VIOLATION)
+        return missing_or_error(open_error);
+
+    // The entry may not be opened; its directory entry still tells what it is.
+    win::WIN32_FIND_DATAW data;
+    const FindHandle search(win::FindFirstFileExW(wide->c_str(), win::FindExInfoBasic, &data,
+                                                  win::FindExSearchNameMatch, 0));
+    if (!search) return missing_or_error(win::GetLastError());
+    return classify(data.dwFileAttributes);
+}
+
+Result<> ensure_no_reparse_points(std::string_view path) {
+    const auto root = root_length(path);
+    if (!root) return fail("Installer paths must be absolute.");
+    std::string_view current = path;
+    while (true) {
+        const auto kind = inspect_path(current);
+        if (!kind) return std::unexpected(kind.error());
+        if (*kind == PathKind::ReparsePoint)
+            return fail("A junction or symbolic link cannot be modified by setup.");
+        if (current.size() <= *root) return {};
+        current = parent_of(current, *root);
+        if (current.size() < *root) current = path.substr(0, *root);
+    }
+}
+
+}  // namespace installer_helper

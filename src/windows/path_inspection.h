@@ -1,0 +1,19 @@
+// Looking at paths without ever following a junction or symbolic link.
+#pragma once
+
+#include "outcome.h"
+
+#include <string_view>
+
+namespace installer_helper {
+
+enum class PathKind { RegularFile, Directory, ReparsePoint, Missing };
+
+// What the path itself is; a reparse point is reported, never followed.
+Result<PathKind> inspect_path(std::string_view path);
+
+// Refuses a relative path, and a path that is or runs through a junction,
+// symbolic link or other reparse point. Missing components are allowed.
+Result<> ensure_no_reparse_points(std::string_view path);
+
+}  // namespace installer_helper

@@ -1,0 +1,20 @@
+// Messages about failed Windows calls.
+#pragma once
+
+#include "outcome.h"
+#include "platform/win_api.h"
+
+#include <string>
+#include <string_view>
+
+namespace installer_helper {
+
+// "{description} (os error {code})": the system's description of a Windows
+// error code, then the code in decimal.
+std::string system_error_text(win::DWORD code);
+
+// "{text}: {description} (os error {code})" for the calling thread's last
+// error. Call it right after the failing call, before any other Windows call.
+HelperError os_error_message(std::string_view text);
+
+}  // namespace installer_helper
