@@ -14,6 +14,10 @@ void Faults::fail_always(std::string function, win::DWORD error, std::u16string 
     rules_.push_back({std::move(function), std::move(path), 0, true, error});
 }
 
+void Faults::before_call(std::string function, int nth, std::function<void()> action) {
+    hooks_.push_back({std::move(function), nth - 1, std::move(action)});
+}
+
 int Faults::calls(std::string_view function) const {
     const auto found = std::find_if(counts_.begin(), counts_.end(),
                                     [&](const auto& count) { return count.first == function; });
@@ -25,6 +29,14 @@ std::optional<win::DWORD> Faults::check(const char* function, std::u16string_vie
                               [&](const auto& entry) { return entry.first == function; });
     if (count == counts_.end()) count = counts_.insert(counts_.end(), {function, 0});
     ++count->second;
+
+    std::vector<std::function<void()>> due;
+    for (Hook& hook : hooks_) {
+        if (hook.function == function && hook.remaining_before_action-- == 0)
+            due.push_back(std::move(hook.action));
+    }
+    std::erase_if(hooks_, [](const Hook& hook) { return hook.remaining_before_action < 0; });
+    for (const auto& action : due) action();
 
     std::optional<win::DWORD> failure;
     for (Rule& rule : rules_) {

@@ -3,6 +3,7 @@
 
 #include "platform/win_api.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,13 @@ public:
     void fail_nth(std::string function, int nth, win::DWORD error, std::u16string path = {});
     // Every call of `function` (naming `path`, when given) fails with `error`.
     void fail_always(std::string function, win::DWORD error, std::u16string path = {});
-    void clear() { rules_.clear(); }
+    // Runs `action` right before the nth call of `function` from now on:
+    // a stand-in for another program acting between two calls.
+    void before_call(std::string function, int nth, std::function<void()> action);
+    void clear() {
+        rules_.clear();
+        hooks_.clear();
+    }
 
     // How often each function was called, injected failures included.
     int calls(std::string_view function) const;
@@ -34,7 +41,13 @@ private:
         win::DWORD error;
         bool spent = false;
     };
+    struct Hook {
+        std::string function;
+        int remaining_before_action;
+        std::function<void()> action;
+    };
     std::vector<Rule> rules_;
+    std::vector<Hook> hooks_;
     std::vector<std::pair<std::string, int>> counts_;
 };
 
