@@ -193,4 +193,57 @@ inline constexpr int CSTR_GREATER_THAN = 3;
 int CompareStringOrdinal(const char16_t* string1, int count1, const char16_t* string2, int count2,
                          BOOL ignore_case);
 
+// Desktop shell and user environment.
+inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+HWND GetShellWindow();
+// The id of the thread that created the window (0 on failure); the owning
+// process id goes to `process_id` when it is not null.
+DWORD GetWindowThreadProcessId(HWND window, DWORD* process_id);
+// A block of NUL-terminated UTF-16 "NAME=value" entries ending with an empty
+// one, released with DestroyEnvironmentBlock.
+BOOL CreateEnvironmentBlock(void** environment, HANDLE token, BOOL inherit);
+BOOL DestroyEnvironmentBlock(void* environment);
+// Both answer the length without the terminator when the path fits, the size
+// needed (terminator included) when it does not, and 0 on failure.
+DWORD GetTempPathW(DWORD buffer_length, char16_t* buffer);
+// Newer systems only: where the system lacks it, this fails with
+// ERROR_CALL_NOT_IMPLEMENTED and writes nothing.
+DWORD GetTempPath2W(DWORD buffer_length, char16_t* buffer);
+
+// Processes.
+inline constexpr DWORD SYNCHRONIZE = 0x00100000;
+inline constexpr DWORD PROCESS_TERMINATE = 0x0001;
+inline constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
+inline constexpr DWORD PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
+inline constexpr DWORD TH32CS_SNAPPROCESS = 0x00000002;
+inline constexpr DWORD WAIT_OBJECT_0 = 0;
+inline constexpr DWORD WAIT_TIMEOUT = 258;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+
+// The layout of the 64-bit PROCESSENTRY32W, so that dwSize means the same.
+struct PROCESSENTRY32W {
+    DWORD dwSize = 0;
+    DWORD cntUsage = 0;
+    DWORD th32ProcessID = 0;
+    ULONG_PTR th32DefaultHeapID = 0;
+    DWORD th32ModuleID = 0;
+    DWORD cntThreads = 0;
+    DWORD th32ParentProcessID = 0;
+    LONG pcPriClassBase = 0;
+    DWORD dwFlags = 0;
+    char16_t szExeFile[MAX_PATH] = {};
+};
+static_assert(sizeof(PROCESSENTRY32W) == 568);
+
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD process_id);
+BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry);
+BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry);
+HANDLE OpenProcess(DWORD desired_access, BOOL inherit_handle, DWORD process_id);
+// `size` holds the buffer's length in UTF-16 units and receives the path's
+// length without the terminator.
+BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, char16_t* name, DWORD* size);
+BOOL TerminateProcess(HANDLE process, UINT exit_code);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+
 }  // namespace win

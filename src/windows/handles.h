@@ -53,6 +53,8 @@ struct FileHandleTraits {
     static void close(pointer value) { win::CloseHandle(value); }
 };
 using FileHandle = UniqueResource<FileHandleTraits>;
+// A toolhelp snapshot fails with INVALID_HANDLE_VALUE, as a file does.
+using SnapshotHandle = UniqueResource<FileHandleTraits>;
 
 struct FindHandleTraits {
     using pointer = win::HANDLE;
@@ -84,5 +86,14 @@ struct LocalMemoryTraits {
 };
 template <typename T>
 using LocalMemory = UniqueResource<LocalMemoryTraits<T>>;
+
+// A block from CreateEnvironmentBlock; only DestroyEnvironmentBlock frees it.
+struct EnvironmentBlockTraits {
+    using pointer = void*;
+    static pointer invalid() { return nullptr; }
+    static bool is_valid(pointer value) { return value != nullptr; }
+    static void close(pointer value) { win::DestroyEnvironmentBlock(value); }
+};
+using EnvironmentBlock = UniqueResource<EnvironmentBlockTraits>;
 
 }  // namespace installer_helper

@@ -47,7 +47,10 @@ std::string system_error_text(win::DWORD code) {
 }
 
 HelperError os_error_message(std::string_view text) {
-    const win::DWORD code = win::GetLastError();
+    return os_error_message(text, win::GetLastError());
+}
+
+HelperError os_error_message(std::string_view text, win::DWORD code) {
     return HelperError(format_message("{}: {}", text, system_error_text(code)));
 }
 

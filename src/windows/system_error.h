@@ -16,5 +16,8 @@ std::string system_error_text(win::DWORD code);
 // "{text}: {description} (os error {code})" for the calling thread's last
 // error. Call it right after the failing call, before any other Windows call.
 HelperError os_error_message(std::string_view text);
+// The same for an error code read earlier, when another call had to come
+// between the failure and the message.
+HelperError os_error_message(std::string_view text, win::DWORD code);
 
 }  // namespace installer_helper

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 #include <sddl.h>
+#include <tlhelp32.h>
+#include <userenv.h>
 
 #include <cstring>
 
@@ -42,6 +44,42 @@ void copy_find_data(const ::WIN32_FIND_DATAW& from, WIN32_FIND_DATAW* to) {
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 static_assert(sizeof(TOKEN_USER) == sizeof(::TOKEN_USER));
 static_assert(sizeof(TOKEN_ELEVATION) == sizeof(::TOKEN_ELEVATION));
+static_assert(sizeof(PROCESSENTRY32W) == sizeof(::PROCESSENTRY32W));
+
+void copy_process_entry(const ::PROCESSENTRY32W& from, PROCESSENTRY32W* to) {
+    to->dwSize = from.dwSize;
+    to->cntUsage = from.cntUsage;
+    to->th32ProcessID = from.th32ProcessID;
+    to->th32DefaultHeapID = from.th32DefaultHeapID;
+    to->th32ModuleID = from.th32ModuleID;
+    to->cntThreads = from.cntThreads;
+    to->th32ParentProcessID = from.th32ParentProcessID;
+    to->pcPriClassBase = from.pcPriClassBase;
+    to->dwFlags = from.dwFlags;
+    static_assert(sizeof(from.szExeFile) == sizeof(to->szExeFile));
+    std::memcpy(to->szExeFile, from.szExeFile, sizeof(to->szExeFile));
+}
+
+// Process32FirstW and Process32NextW take the caller's dwSize as given.
+template <typename Walk>
+BOOL walk_snapshot(Walk walk, HANDLE snapshot, PROCESSENTRY32W* entry) {
+    ::PROCESSENTRY32W native_entry{};
+    native_entry.dwSize = entry->dwSize;
+    const BOOL ok = walk(snapshot, &native_entry);
+    if (ok) copy_process_entry(native_entry, entry);
+    return ok;
+}
+
+using TempPath2Function = ::DWORD(WINAPI*)(::DWORD, LPWSTR);
+
+// GetTempPath2W exists from Windows 11 and the 2022 updates of Windows 10.
+TempPath2Function find_temp_path2() {
+    const ::HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+    if (kernel32 == nullptr) return nullptr;
+    // Through void(*)() so that the conversion of FARPROC is not diagnosed.
+    return reinterpret_cast<TempPath2Function>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, "GetTempPath2W")));
+}
 
 }  // namespace
 
@@ -174,6 +212,54 @@ HMODULE GetModuleHandleW(const char16_t* module_name) {
 int CompareStringOrdinal(const char16_t* string1, int count1, const char16_t* string2, int count2,
                          BOOL ignore_case) {
     return ::CompareStringOrdinal(wide(string1), count1, wide(string2), count2, ignore_case);
+}
+
+HWND GetShellWindow() { return reinterpret_cast<HWND>(::GetShellWindow()); }
+DWORD GetWindowThreadProcessId(HWND window, DWORD* process_id) {
+    ::DWORD owner = 0;
+    const ::DWORD thread = ::GetWindowThreadProcessId(reinterpret_cast<::HWND>(window), &owner);
+    if (process_id != nullptr) *process_id = owner;
+    return thread;
+}
+BOOL CreateEnvironmentBlock(void** environment, HANDLE token, BOOL inherit) {
+    return ::CreateEnvironmentBlock(environment, token, inherit);
+}
+BOOL DestroyEnvironmentBlock(void* environment) { return ::DestroyEnvironmentBlock(environment); }
+DWORD GetTempPathW(DWORD buffer_length, char16_t* buffer) {
+    return ::GetTempPathW(buffer_length, wide(buffer));
+}
+DWORD GetTempPath2W(DWORD buffer_length, char16_t* buffer) {
+    static const TempPath2Function function = find_temp_path2();
+    if (function == nullptr) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    return function(buffer_length, wide(buffer));
+}
+
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD process_id) {
+    return ::CreateToolhelp32Snapshot(flags, process_id);
+}
+BOOL Process32FirstW(HANDLE snapshot, PROCESSENTRY32W* entry) {
+    return walk_snapshot(::Process32FirstW, snapshot, entry);
+}
+BOOL Process32NextW(HANDLE snapshot, PROCESSENTRY32W* entry) {
+    return walk_snapshot(::Process32NextW, snapshot, entry);
+}
+HANDLE OpenProcess(DWORD desired_access, BOOL inherit_handle, DWORD process_id) {
+    return ::OpenProcess(desired_access, inherit_handle, process_id);
+}
+BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, char16_t* name, DWORD* size) {
+    ::DWORD length = *size;
+    const BOOL ok = ::QueryFullProcessImageNameW(process, flags, wide(name), &length);
+    *size = length;
+    return ok;
+}
+BOOL TerminateProcess(HANDLE process, UINT exit_code) {
+    return ::TerminateProcess(process, exit_code);
+}
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    return ::WaitForSingleObject(object, milliseconds);
 }
 
 }  // namespace win
