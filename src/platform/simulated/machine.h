@@ -4,10 +4,13 @@
 #pragma once
 
 #include "platform/simulated/accounts.h"
+#include "platform/simulated/clock.h"
 #include "platform/simulated/console.h"
 #include "platform/simulated/faults.h"
 #include "platform/simulated/file_system.h"
+#include "platform/simulated/processes.h"
 #include "platform/simulated/system_messages.h"
+#include "platform/simulated/user_environment.h"
 #include "platform/win_api.h"
 
 #include <cstdint>
@@ -38,6 +41,9 @@ public:
     Console console;
     SystemMessages messages;
     Faults faults;
+    Clock clock;
+    Processes processes{clock};
+    UserEnvironment environment;
 
     // The helper's own process.
     DWORD current_process_id = 4242;
@@ -68,7 +74,9 @@ public:
     // Memory handed out as LocalAlloc would, released with LocalFree.
     void* local_alloc(std::size_t bytes);
     bool local_free(void* memory);
-    std::size_t outstanding_allocations() const { return allocations_.size(); }
+    std::size_t outstanding_allocations() const {
+        return allocations_.size() + environment.outstanding_blocks();
+    }
     // A security descriptor held in LocalAlloc memory, known by its SDDL.
     void* add_security_descriptor(std::string sddl);
     const std::string* security_descriptor(const void* memory) const;
