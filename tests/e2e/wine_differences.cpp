@@ -1,0 +1,165 @@
+#include "wine_differences.h"
+
+#include "wine_test.h"
+
+#include "command_line.h"
+#include "text_encoding.h"
+
+#include <array>
+#include <sstream>
+#include <stdexcept>
+
+namespace e2e {
+namespace {
+
+using ::testing::AssertionFailure;
+using ::testing::AssertionResult;
+using ::testing::AssertionSuccess;
+
+constexpr std::array<SystemMessage, 16> SYSTEM_MESSAGES = {{
+    {2, "File not found.", "The system cannot find the file specified."},
+    {3, "Path not found.", "The system cannot find the path specified."},
+    {5, "Access denied.", "Access is denied."},
+    {6, "Invalid handle.", "The handle is invalid."},
+    {15, "Invalid drive.", "The system cannot find the drive specified."},
+    {32, "Sharing violation.",
+     "The process cannot access the file because it is being used by another process."},
+    {53, "Bad network path.", "The network path was not found."},
+    {67, "Bad network name.", "The network name cannot be found."},
+    {87, "Invalid parameter.", "The parameter is incorrect."},
+    {123, "Invalid name.", "The filename, directory name, or volume label syntax is incorrect."},
+    {145, "Directory is not empty.", "The directory is not empty."},
+    {183, "File already exists.", "Cannot create a file when that file already exists."},
+    {267, "Directory name invalid.", "The directory name is invalid."},
+    {1008, "Nonexistent token.", "An attempt was made to reference a token that does not exist."},
+    {1314, "Privilege not held.", "A required privilege is not held by the client."},
+    {1920, "The file cannot be accessed.", "The file cannot be accessed by the system."},
+}};
+
+AssertionResult probe_says(WineTest& test, const std::vector<std::string>& query,
+                           std::string_view expected) {
+    const RunResult probe = test.run_tool("ih-probe", query);
+    if (probe == RunResult{0, std::string(expected), ""}) return AssertionSuccess();
+    std::ostringstream seen;
+    PrintTo(probe, &seen);
+    return AssertionFailure() << "ih-probe " << query.front() << " gave " << seen.str()
+                              << ", expected \"" << expected << "\"";
+}
+
+AssertionResult descriptions_are_wines(WineTest& test) {
+    std::vector<std::string> query = {"messages"};
+    std::string expected;
+    for (const SystemMessage& message : SYSTEM_MESSAGES) {
+        query.push_back(std::to_string(message.code));
+        expected += std::to_string(message.code) + "\t" + std::string(message.wine) + "\n";
+        if (message.wine == message.windows)
+            return AssertionFailure() << "error " << message.code << " reads the same as on Windows";
+    }
+    return probe_says(test, query, expected);
+}
+
+AssertionResult runs_elevated(WineTest& test) {
+    return probe_says(test, {"elevation"}, "elevated=1\n");
+}
+
+AssertionResult has_no_shell_window(WineTest& test) {
+    return probe_says(test, {"shell"}, "window=0 process=0\n");
+}
+
+AssertionResult makes_no_reparse_points(WineTest& test) {
+    return probe_says(test, {"reparse", test.scratch()}, "symlink=missing junction=0x10\n");
+}
+
+AssertionResult lacks_process_prng(WineTest& test) {
+    return probe_says(test, {"export", "bcryptprimitives.dll", "ProcessPrng"}, "missing\n");
+}
+
+using Arguments = std::vector<std::u16string>;
+
+// Wine's CommandLineToArgvW of `line` and the helper's splitter must give the
+// arguments after argument 0 that are listed.
+AssertionResult splits_differently(WineTest& test, std::string_view line,
+                                   const std::vector<std::string>& wine_arguments,
+                                   const std::vector<std::string>& helper_arguments) {
+    const std::u16string units = installer_helper::utf16_from_wtf8(line);
+    const auto wine = test.wine_command_line_to_argv({units});
+    Arguments expected_wine;
+    for (const std::string& argument : wine_arguments)
+        expected_wine.push_back(installer_helper::utf16_from_wtf8(argument));
+    Arguments expected_helper;
+    for (const std::string& argument : helper_arguments)
+        expected_helper.push_back(installer_helper::utf16_from_wtf8(argument));
+    if (wine.size() != 1 || wine[0].empty())
+        return AssertionFailure() << "no CommandLineToArgvW result for " << line;
+    const Arguments wine_after_zero(wine[0].begin() + 1, wine[0].end());
+    if (wine_after_zero != expected_wine)
+        return AssertionFailure() << "CommandLineToArgvW changed its reading of " << line;
+    if (installer_helper::split_command_line(units) != expected_helper)
+        return AssertionFailure() << "the helper's splitter changed its reading of " << line;
+    return AssertionSuccess();
+}
+
+AssertionResult reads_quotes_in_quotes_the_old_way(WineTest& test) {
+    // The older rule ends the quoted part at "" and keeps one quote; the
+    // current one keeps one quote and stays inside the quotes.
+    return splits_differently(test, R"(x "a""b c" d)", {"a\"b", "c d"}, {"a\"b c", "d"});
+}
+
+AssertionResult ends_quoted_argument_zero_at_its_quote(WineTest& test) {
+    if (auto result = splits_differently(test, R"("C:\a b"c d)", {"c", "d"}, {"d"}); !result)
+        return result;
+    return splits_differently(test, R"(a"b c"d e)", {"cd e"}, {"e"});
+}
+
+constexpr std::array<KnownDifference, 7> KNOWN_DIFFERENCES = {{
+    {"system error descriptions",
+     "Wine's FormatMessageW has its own short English texts (\"File not found.\" for error 2, "
+     "where Windows says \"The system cannot find the file specified.\"); expected messages "
+     "take the description from system_messages().",
+     descriptions_are_wines},
+    {"programs run elevated",
+     "Wine gives every process an elevated administrator token; ih-run --unelevated starts a "
+     "program with the linked limited token instead.",
+     runs_elevated},
+    {"no desktop shell window",
+     "Wine without a desktop has no shell window (GetShellWindow is null); ih-run --shell "
+     "makes one.",
+     has_no_shell_window},
+    {"no junctions or symbolic links",
+     "Wine 8 creates neither symbolic links (CreateSymbolicLinkW does nothing) nor junctions "
+     "(FSCTL_SET_REPARSE_POINT leaves a plain directory); paths through reparse points are "
+     "covered by the unit tests against the simulated Windows.",
+     makes_no_reparse_points},
+    {"no ProcessPrng",
+     "Wine 8's bcryptprimitives.dll does not export ProcessPrng, so the helper's random "
+     "bytes come from its BCryptGenRandom fallback here.",
+     lacks_process_prng},
+    {"CommandLineToArgvW and \"\" inside quotes",
+     "CommandLineToArgvW keeps the rule of the C runtime before 2008: inside quotes, \"\" "
+     "gives one quote and ends the quoted part. The helper splits like the current C runtime "
+     "(and Wine's msvcrt): one quote, and the quoted part goes on.",
+     reads_quotes_in_quotes_the_old_way},
+    {"CommandLineToArgvW and argument 0",
+     "CommandLineToArgvW ends an argument 0 that starts with a quote at the next quote, and "
+     "an unquoted one at the first blank even inside quotes. The helper, like the C "
+     "runtime, lets quotes in argument 0 group up to the first blank outside them.",
+     ends_quoted_argument_zero_at_its_quote},
+}};
+
+}  // namespace
+
+std::span<const KnownDifference> known_differences() { return KNOWN_DIFFERENCES; }
+
+void PrintTo(const KnownDifference& difference, std::ostream* out) { *out << difference.name; }
+
+std::span<const SystemMessage> system_messages() { return SYSTEM_MESSAGES; }
+
+std::string os_error_text(std::uint32_t code) {
+    for (const SystemMessage& message : SYSTEM_MESSAGES)
+        if (message.code == code)
+            return std::string(message.wine) + " (os error " + std::to_string(code) + ")";
+    throw std::invalid_argument("Windows error " + std::to_string(code) +
+                                " has no entry in system_messages()");
+}
+
+}  // namespace e2e

@@ -1,0 +1,43 @@
+// Where what the end-to-end tests see under Wine differs from Windows, or from
+// the helper by design: the one list, each entry with its reason and a check
+// that the difference still happens. The KnownDifferences tests run every
+// check, so an entry that stops being true fails the run and the list never
+// goes stale (as Wine's own conformance tests do with todo_wine).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace e2e {
+
+class WineTest;
+
+struct KnownDifference {
+    std::string_view name;
+    std::string_view reason;
+    // Succeeds while the difference still happens.
+    ::testing::AssertionResult (*still_happens)(WineTest& test);
+};
+std::span<const KnownDifference> known_differences();
+void PrintTo(const KnownDifference& difference, std::ostream* out);
+
+// A description of a Windows error as FormatMessageW gives it under Wine, and
+// the one Windows gives. The helper's messages carry the system's text, so
+// expected messages are built from this table and never from Windows' texts.
+struct SystemMessage {
+    std::uint32_t code;
+    std::string_view wine;
+    std::string_view windows;
+};
+std::span<const SystemMessage> system_messages();
+
+// The I/O error text of a Windows error as the helper builds it under Wine:
+// "<Wine's description> (os error <code>)". The code must be in the table.
+std::string os_error_text(std::uint32_t code);
+
+}  // namespace e2e
