@@ -12,6 +12,7 @@
 //                                   of what exists afterwards ("missing" for nothing)
 //   ih-probe.exe export DLL NAME    "present" or "missing": whether DLL exports NAME
 //   ih-probe.exe command-line ...   its own command line, as WTF-8 bytes
+//   ih-probe.exe temp               its own temporary directory, as GetTempPathW gives it
 //   ih-probe.exe exit N             nothing; exits with status N
 #include "tool_support.h"
 
@@ -159,6 +160,13 @@ void export_presence(const wchar_t* library, const wchar_t* name) {
     std::printf(present ? "present\n" : "missing\n");
 }
 
+void temp() {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+    if (length == 0 || length > MAX_PATH) tools::fail_tool(tool, "GetTempPathW failed");
+    print(tools::narrow_wtf8(std::wstring_view(buffer, length)) + "\n");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -180,11 +188,13 @@ int wmain(int argc, wchar_t** argv) {
         export_presence(argv[2], argv[3]);
     } else if (query == L"command-line") {
         print(tools::narrow_wtf8(GetCommandLineW()));
+    } else if (query == L"temp" && argc == 2) {
+        temp();
     } else if (query == L"exit" && argc == 3) {
         return static_cast<int>(std::wcstoul(argv[2], nullptr, 10));
     } else {
         std::fprintf(stderr, "usage: ih-probe.exe elevation|shell|messages CODE...|manifest "
-                             "PATH|version PATH|reparse DIR|export DLL NAME|command-line|exit N\n");
+                             "PATH|version PATH|reparse DIR|export DLL NAME|command-line|temp|exit N\n");
         return tools::tool_failure;
     }
     std::fflush(stdout);
