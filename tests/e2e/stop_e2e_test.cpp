@@ -1,7 +1,7 @@
 // The stop action under Wine: copies of the dummy launcher, running under
 // the launcher's and Client Services' names inside and outside the
 // installation, and exactly the installed ones ended.
-#include "context_file_text.h"
+#include "context_file.h"
 #include "wine_test.h"
 
 #include <algorithm>
@@ -20,8 +20,9 @@ protected:
 
     void SetUp() override {
         WineTest::SetUp();
-        write_file(scratch_path("context"),
-                   context_file_text(wine_user_sid, "C:\\users\\Public\\Temp", installation()));
+        ContextFile context;
+        context.directory = installation();
+        write_file(scratch_path("context"), context.written());
     }
 
     // Ends whatever this test started and stop left running.

@@ -1,7 +1,7 @@
 // The validate-launch action under Wine, on both of its paths: elevated,
 // where the user is the desktop shell's owner (the runner plays the shell),
 // and unelevated, where it is the helper's own account.
-#include "context_file_text.h"
+#include "context_file.h"
 #include "wine_test.h"
 
 #include <algorithm>
@@ -31,8 +31,10 @@ protected:
     }
 
     RunResult validate(std::string_view sid, std::string_view temp, const RunOptions& options) {
-        write_file(scratch_path("context"),
-                   context_file_text(sid, temp, "C:\\users\\Public\\Quillmora Launcher"));
+        ContextFile context;
+        context.sid = sid;
+        context.temp = temp;
+        write_file(scratch_path("context"), context.written());
         return run_helper({"-Action", "validate-launch", "-Output", scratch_path("context")},
                           options);
     }
