@@ -76,25 +76,27 @@ AssertionResult lacks_process_prng(WineTest& test) {
 
 using Arguments = std::vector<std::u16string>;
 
-// Wine's CommandLineToArgvW of `line` and the helper's splitter must give the
-// arguments after argument 0 that are listed.
+// CommandLineToArgvW of `line` must give the arguments after argument 0 in
+// `wine_arguments`; the helper's splitter and the C runtime (Wine's msvcrt)
+// must both give `helper_arguments`.
 AssertionResult splits_differently(WineTest& test, std::string_view line,
                                    const std::vector<std::string>& wine_arguments,
                                    const std::vector<std::string>& helper_arguments) {
+    const auto units_of = [](const std::vector<std::string>& texts) {
+        Arguments units;
+        for (const std::string& text : texts) units.push_back(installer_helper::utf16_from_wtf8(text));
+        return units;
+    };
     const std::u16string units = installer_helper::utf16_from_wtf8(line);
-    const auto wine = test.wine_command_line_to_argv({units});
-    Arguments expected_wine;
-    for (const std::string& argument : wine_arguments)
-        expected_wine.push_back(installer_helper::utf16_from_wtf8(argument));
-    Arguments expected_helper;
-    for (const std::string& argument : helper_arguments)
-        expected_helper.push_back(installer_helper::utf16_from_wtf8(argument));
-    if (wine.size() != 1 || wine[0].empty())
-        return AssertionFailure() << "no CommandLineToArgvW result for " << line;
-    const Arguments wine_after_zero(wine[0].begin() + 1, wine[0].end());
-    if (wine_after_zero != expected_wine)
+    const auto split = test.split_command_lines({{wine::Splitter::command_line_to_argv, units},
+                                                 {wine::Splitter::c_runtime, units}});
+    if (split.size() != 2 || split[0].empty() || split[1].empty())
+        return AssertionFailure() << "no split of " << line;
+    if (Arguments(split[0].begin() + 1, split[0].end()) != units_of(wine_arguments))
         return AssertionFailure() << "CommandLineToArgvW changed its reading of " << line;
-    if (installer_helper::split_command_line(units) != expected_helper)
+    if (Arguments(split[1].begin() + 1, split[1].end()) != units_of(helper_arguments))
+        return AssertionFailure() << "the C runtime changed its reading of " << line;
+    if (installer_helper::split_command_line(units) != units_of(helper_arguments))
         return AssertionFailure() << "the helper's splitter changed its reading of " << line;
     return AssertionSuccess();
 }
@@ -111,7 +113,19 @@ AssertionResult ends_quoted_argument_zero_at_its_quote(WineTest& test) {
     return splits_differently(test, R"(a"b c"d e)", {"cd e"}, {"e"});
 }
 
-constexpr std::array<KnownDifference, 7> KNOWN_DIFFERENCES = {{
+AssertionResult runtime_escapes_quotes_in_argument_zero(WineTest& test) {
+    // Microsoft's C runtime lets nothing escape in argument 0: the quote opens
+    // a quoted part that runs to the end, so there are no further arguments.
+    const std::u16string line = u"\\\" x";
+    const auto split = test.split_command_lines({{wine::Splitter::c_runtime, line}});
+    if (split.size() != 1 || split[0] != Arguments{u"\"", u"x"})
+        return AssertionFailure() << "Wine's msvcrt no longer reads \\\" x as [\", x]";
+    if (!installer_helper::split_command_line(line).empty())
+        return AssertionFailure() << "the helper's splitter changed its reading of \\\" x";
+    return AssertionSuccess();
+}
+
+constexpr std::array<KnownDifference, 8> KNOWN_DIFFERENCES = {{
     {"system error descriptions",
      "Wine's FormatMessageW has its own short English texts (\"File not found.\" for error 2, "
      "where Windows says \"The system cannot find the file specified.\"); expected messages "
@@ -144,6 +158,11 @@ constexpr std::array<KnownDifference, 7> KNOWN_DIFFERENCES = {{
      "an unquoted one at the first blank even inside quotes. The helper, like the C "
      "runtime, lets quotes in argument 0 group up to the first blank outside them.",
      ends_quoted_argument_zero_at_its_quote},
+    {"msvcrt and backslashes in argument 0",
+     "Wine's msvcrt reads argument 0 by the rules of the other arguments, so an odd run of "
+     "backslashes escapes a quote there. Microsoft's C runtime, and the helper, let nothing "
+     "escape in argument 0, which is a path.",
+     runtime_escapes_quotes_in_argument_zero},
 }};
 
 }  // namespace

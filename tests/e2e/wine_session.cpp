@@ -253,11 +253,13 @@ RunResult run(std::string_view windows_program, std::string_view command_line,
                      read_host_file(work_stem.string() + ".stderr")};
 }
 
-std::vector<std::vector<std::u16string>> command_line_to_argv(
-    const std::vector<std::u16string>& command_lines, const fs::path& work_stem) {
+std::vector<std::vector<std::u16string>> split_command_lines(
+    const std::vector<SplitRequest>& requests, const fs::path& work_stem) {
     prepare();
     std::string input;
-    for (const std::u16string& line : command_lines) input += hex_units(line) + "\n";
+    for (const SplitRequest& request : requests)
+        input += (request.splitter == Splitter::c_runtime ? "C:" : "S:") +
+                 hex_units(request.command_line) + "\n";
     const fs::path input_file = work_stem.string() + ".argv-in";
     const fs::path output_file = work_stem.string() + ".argv-out";
     write_host_file(input_file, input);
@@ -290,6 +292,7 @@ std::vector<std::vector<std::u16string>> command_line_to_argv(
         EXPECT_EQ(arguments.size(), count) << "ih-argv output is garbled";
         results.push_back(std::move(arguments));
     }
+    EXPECT_EQ(results.size(), requests.size()) << "ih-argv output is garbled";
     return results;
 }
 

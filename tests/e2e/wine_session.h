@@ -73,10 +73,19 @@ inline constexpr std::uint32_t runner_failed = 0xFFFFFFFFu;
 RunResult run(std::string_view windows_program, std::string_view command_line,
               const RunOptions& options, const std::filesystem::path& work_stem);
 
-// Splits each command line with Wine's CommandLineToArgvW, all in one start
-// of the ih-argv tool; argument 0 included.
-std::vector<std::vector<std::u16string>> command_line_to_argv(
-    const std::vector<std::u16string>& command_lines, const std::filesystem::path& work_stem);
+// Splits each command line the way a Windows program would, all in one start
+// of the ih-argv tool; the result holds argument 0 too. A C runtime split
+// starts a process per line, so it costs a tenth of a second or so.
+enum class Splitter {
+    command_line_to_argv,  // shell32's CommandLineToArgvW
+    c_runtime,             // the argv of a program's main, from Wine's msvcrt
+};
+struct SplitRequest {
+    Splitter splitter;
+    std::u16string command_line;
+};
+std::vector<std::vector<std::u16string>> split_command_lines(
+    const std::vector<SplitRequest>& requests, const std::filesystem::path& work_stem);
 
 // A program of the host, run with its standard streams in files next to
 // `work_stem`; gives its exit code and output. Used for wine itself, for

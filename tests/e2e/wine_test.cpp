@@ -76,9 +76,9 @@ RunResult WineTest::run_program(std::string_view windows_program, std::string_vi
     return wine::run(windows_program, command_line, options, next_work_stem());
 }
 
-std::vector<std::vector<std::u16string>> WineTest::wine_command_line_to_argv(
-    const std::vector<std::u16string>& command_lines) {
-    return wine::command_line_to_argv(command_lines, next_work_stem());
+std::vector<std::vector<std::u16string>> WineTest::split_command_lines(
+    const std::vector<wine::SplitRequest>& requests) {
+    return wine::split_command_lines(requests, next_work_stem());
 }
 
 }  // namespace e2e

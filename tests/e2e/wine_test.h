@@ -51,9 +51,9 @@ public:
     RunResult run_program(std::string_view windows_program, std::string_view command_line,
                           const RunOptions& options = {});
 
-    // Wine's CommandLineToArgvW of each line, argument 0 included, in one start.
-    std::vector<std::vector<std::u16string>> wine_command_line_to_argv(
-        const std::vector<std::u16string>& command_lines);
+    // Each line split by Windows' own rules (wine::split_command_lines).
+    std::vector<std::vector<std::u16string>> split_command_lines(
+        const std::vector<wine::SplitRequest>& requests);
 
     // A fresh stem in this test's host folder for files of one run.
     std::filesystem::path next_work_stem();

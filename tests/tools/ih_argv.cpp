@@ -1,17 +1,16 @@
-// ih-argv: splits command lines with the system's CommandLineToArgvW, so the
-// host can compare the helper's own splitter with it, many lines in one start.
+// ih-argv: splits command lines the way Windows programs do, so the host can
+// compare the helper's own splitter with them, many lines in one start.
 //
-//   ih-argv.exe [--crt] INPUT OUTPUT
+//   ih-argv.exe INPUT OUTPUT
 //
-// With --crt the lines are split by the C runtime instead: each line becomes
-// the command line of a child ih-argv, which reports the argv its runtime
-// built from it (argument 0 is then whatever the line holds as argument 0).
-//
-// INPUT has one command line per line, written as UTF-16 code units of four
-// hexadecimal digits each (so any unit, a lone surrogate or a tab among them,
-// passes untouched). OUTPUT gets one line per input line: the argument count,
-// then each argument, argument 0 included, as a space and its code units in
-// the same form ("-" for an empty argument).
+// INPUT has one command line per line: "S:" to split it with the system's
+// CommandLineToArgvW, or "C:" to split it with the C runtime (it becomes the
+// command line of a child ih-argv, which reports the argv its runtime built),
+// then the line as UTF-16 code units of four hexadecimal digits each, so that
+// any unit, a lone surrogate or a tab among them, passes untouched. OUTPUT
+// gets one line per input line: the argument count, then each argument,
+// argument 0 included, as a space and its code units in the same form ("-"
+// for an empty argument).
 #include "tool_support.h"
 
 #include <shellapi.h>
@@ -60,7 +59,7 @@ std::string argument_line(int count, wchar_t** arguments) {
 
 constexpr const wchar_t* child_result_variable = L"IH_ARGV_CHILD_RESULT";
 
-// The child of --crt: its own argv, as its C runtime split it.
+// A child started for a "C:" line: its own argv, as its C runtime split it.
 bool report_as_child(int argc, wchar_t** argv) {
     wchar_t result[MAX_PATH];
     if (GetEnvironmentVariableW(child_result_variable, result, MAX_PATH) == 0) return false;
@@ -77,7 +76,7 @@ std::string crt_split(const std::wstring& command_line, const std::wstring& resu
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
     DeleteFileW(result_file.c_str());
-    if (!CreateProcessW(self, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+    if (!CreateProcessW(self, writable.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
                         nullptr, &startup, &started))
         tools::fail_tool(tool, "cannot start the child");
     const tools::Handle process(started.hProcess);
@@ -92,15 +91,14 @@ std::string crt_split(const std::wstring& command_line, const std::wstring& resu
 
 int wmain(int argc, wchar_t** argv) {
     if (report_as_child(argc, argv)) return 0;
-    const bool crt = argc == 4 && std::wstring_view(argv[1]) == L"--crt";
-    if (argc != 3 && !crt) {
-        std::fprintf(stderr, "usage: ih-argv.exe [--crt] INPUT OUTPUT\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: ih-argv.exe INPUT OUTPUT\n");
         return tools::tool_failure;
     }
-    const wchar_t* input_path = argv[crt ? 2 : 1];
-    const std::wstring output_path = argv[crt ? 3 : 2];
+    const wchar_t* input_path = argv[1];
+    const std::wstring output_path = argv[2];
     const std::wstring child_result = output_path + L".child";
-    if (crt) SetEnvironmentVariableW(child_result_variable, child_result.c_str());
+    SetEnvironmentVariableW(child_result_variable, child_result.c_str());
     std::string input;
     if (!tools::read_whole_file(input_path, input)) tools::fail_tool(tool, "cannot read the input");
 
@@ -109,10 +107,12 @@ int wmain(int argc, wchar_t** argv) {
     while (start < input.size()) {
         std::size_t end = input.find('\n', start);
         if (end == std::string::npos) end = input.size();
-        std::wstring command_line;
-        if (!parse_hex_units(std::string_view(input).substr(start, end - start), command_line))
-            tools::fail_tool(tool, "an input line is not hexadecimal code units", 0);
+        const std::string_view line = std::string_view(input).substr(start, end - start);
         start = end + 1;
+        const bool crt = line.starts_with("C:");
+        std::wstring command_line;
+        if (!(crt || line.starts_with("S:")) || !parse_hex_units(line.substr(2), command_line))
+            tools::fail_tool(tool, "an input line is not S: or C: and hexadecimal code units", 0);
 
         if (crt) {
             output += crt_split(command_line, child_result);

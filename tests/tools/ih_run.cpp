@@ -168,7 +168,7 @@ int wmain(int argc, wchar_t** argv) {
     startup.hStdOutput = output_write.get();
     startup.hStdError = error_write.get();
     PROCESS_INFORMATION started{};
-    const DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT;
+    const DWORD flags = DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT;
     BOOL created = FALSE;
     if (options.unelevated) {
         const tools::Handle token = limited_token();
