@@ -123,5 +123,12 @@ TEST_F(CommandLineEndToEnd, OptionsInAnyOrderWithTabsAndEqualsSignsInValues) {
               helper_error("Could not read the installer context: " + os_error_text(3)));
 }
 
+TEST_F(CommandLineEndToEnd, WithoutAStandardErrorHandleTheLineIsDroppedAndTheStatusKept) {
+    EXPECT_EQ(run_helper({"-Action", "Begin"}, {.no_standard_error = true}), (RunResult{1, "", ""}));
+    // Nor did the line reach Wine's own console.
+    EXPECT_EQ(last_run_file(".wine.err").find("installer action"), std::string::npos);
+    EXPECT_EQ(last_run_file(".wine.out").find("installer action"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace e2e

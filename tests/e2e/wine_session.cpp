@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
@@ -220,6 +221,10 @@ HostRun run_host(const std::vector<std::string>& argv, const fs::path& work_stem
     }
     int wait_status = 0;
     while (::waitpid(child, &wait_status, 0) < 0) {
+        if (errno != EINTR) {
+            run.standard_error = "cannot wait for " + argv.front();
+            return run;
+        }
     }
     run.exit_code = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     run.standard_output = read_host_file(output_path);
@@ -236,6 +241,7 @@ RunResult run(std::string_view windows_program, std::string_view command_line,
     std::vector<std::string> argv = {E2E_WINE, (fs::path(E2E_TOOLS_DIR) / "ih-run.exe").string()};
     if (options.unelevated) argv.push_back("--unelevated");
     if (options.desktop_shell) argv.push_back("--shell");
+    if (options.no_standard_error) argv.push_back("--no-stderr");
     argv.push_back(std::string(windows_program));
     argv.push_back(windows_path(command_line_file));
     argv.push_back(windows_path(work_stem));

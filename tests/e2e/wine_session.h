@@ -29,6 +29,7 @@ RunResult helper_error(std::string_view message);
 struct RunOptions {
     bool unelevated = false;     // the limited token linked to Wine's elevated one
     bool desktop_shell = false;  // the runner owns the shell window while the program runs
+    bool no_standard_error = false;  // the program starts without a standard-error handle
 };
 
 // The account that programs run as under Wine.

@@ -1,6 +1,7 @@
 // ih-run: starts a program with an exact command line and records what it did.
 //
-//   ih-run.exe [--unelevated] [--shell] [--timeout-ms N] PROGRAM COMMAND_LINE_FILE RESULT
+//   ih-run.exe [--unelevated] [--shell] [--no-stderr] [--timeout-ms N]
+//              PROGRAM COMMAND_LINE_FILE RESULT
 //
 // COMMAND_LINE_FILE holds the child's whole command line, argument 0 included,
 // as WTF-8 bytes taken exactly as they are (no line ending is stripped), so a
@@ -15,6 +16,8 @@
 // --shell: a window of the runner becomes the desktop shell window before the
 //   child starts, so the runner is the shell's process; RESULT.shell then
 //   holds "window=<handle> process=<id>".
+// --no-stderr: the child has no standard-error handle at all (RESULT.stderr
+//   stays empty).
 #include "tool_support.h"
 
 #include <cstdio>
@@ -29,6 +32,7 @@ constexpr const char* tool = "ih-run";
 struct Options {
     bool unelevated = false;
     bool shell = false;
+    bool no_standard_error = false;
     DWORD timeout_ms = 60000;
     std::wstring program;
     std::wstring command_line_file;
@@ -37,7 +41,7 @@ struct Options {
 
 [[noreturn]] void usage() {
     std::fprintf(stderr,
-                 "usage: ih-run.exe [--unelevated] [--shell] [--timeout-ms N] PROGRAM "
+                 "usage: ih-run.exe [--unelevated] [--shell] [--no-stderr] [--timeout-ms N] PROGRAM "
                  "COMMAND_LINE_FILE RESULT\n");
     std::exit(tools::tool_failure);
 }
@@ -51,6 +55,8 @@ Options parse_options(int argc, wchar_t** argv) {
             options.unelevated = true;
         } else if (argument == L"--shell") {
             options.shell = true;
+        } else if (argument == L"--no-stderr") {
+            options.no_standard_error = true;
         } else if (argument == L"--timeout-ms" && i + 1 < argc) {
             options.timeout_ms = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
         } else if (argument.starts_with(L"--")) {
@@ -166,7 +172,7 @@ int wmain(int argc, wchar_t** argv) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input.get();
     startup.hStdOutput = output_write.get();
-    startup.hStdError = error_write.get();
+    startup.hStdError = options.no_standard_error ? nullptr : error_write.get();
     PROCESS_INFORMATION started{};
     const DWORD flags = DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT;
     BOOL created = FALSE;
