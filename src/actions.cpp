@@ -1,6 +1,6 @@
 #include "actions.h"
 
-#include "windows/path_inspection.h"
+#include "windows/reparse_points.h"
 
 namespace installer_helper {
 

@@ -4,7 +4,7 @@
 #include "windows/environment_block.h"
 #include "windows/handles.h"
 #include "windows/installation_path.h"
-#include "windows/path_inspection.h"
+#include "windows/reparse_points.h"
 #include "windows/system_error.h"
 #include "windows/user_environment.h"
 

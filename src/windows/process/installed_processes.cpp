@@ -1,5 +1,5 @@
 #include "windows/installation_path.h"
-#include "windows/path_inspection.h"
+#include "windows/reparse_points.h"
 #include "windows/process/launcher_processes.h"
 
 #include <array>

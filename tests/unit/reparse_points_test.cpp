@@ -1,4 +1,4 @@
-#include "windows/path_inspection.h"
+#include "windows/reparse_points.h"
 
 #include "simulated_test.h"
 
@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* link_refused = "A junction or symbolic link cannot be modified by setup.";
 
-class PathInspectionTest : public SimulatedTest {
+class ReparsePointTest : public SimulatedTest {
 protected:
     PathKind kind(std::string_view path) {
         const auto result = inspect_path(path);
@@ -25,7 +25,7 @@ protected:
     }
 };
 
-TEST_F(PathInspectionTest, ClassifiesWhatThePathItselfIs) {
+TEST_F(ReparsePointTest, ClassifiesWhatThePathItselfIs) {
     machine.files.add_file("C:\\Games\\launcher.exe", "MZ");
     machine.files.add_junction("C:\\Link", "C:\\Games");
     machine.files.add_symbolic_link("C:\\FileLink", "C:\\Games\\launcher.exe", false);
@@ -38,14 +38,14 @@ TEST_F(PathInspectionTest, ClassifiesWhatThePathItselfIs) {
     EXPECT_EQ(kind("C:\\DirLink"), PathKind::ReparsePoint);
 }
 
-TEST_F(PathInspectionTest, NeverOpensALinksTarget) {
+TEST_F(ReparsePointTest, NeverOpensALinksTarget) {
     machine.files.add_directory("C:\\Target").open_error = win::ERROR_SHARING_VIOLATION;
     machine.files.add_symbolic_link("C:\\DirLink", "C:\\Target", true);
     EXPECT_EQ(kind("C:\\DirLink"), PathKind::ReparsePoint);
     EXPECT_EQ(machine.faults.calls("FindFirstFileExW"), 0);
 }
 
-TEST_F(PathInspectionTest, AbsentPathsAreMissingNotErrors) {
+TEST_F(ReparsePointTest, AbsentPathsAreMissingNotErrors) {
     machine.files.add_directory("C:\\Games");
     EXPECT_EQ(kind("C:\\Games\\nothing"), PathKind::Missing);
     EXPECT_EQ(kind("C:\\nothing\\deeper\\still"), PathKind::Missing);
@@ -53,7 +53,7 @@ TEST_F(PathInspectionTest, AbsentPathsAreMissingNotErrors) {
     EXPECT_EQ(kind("\\\\server\\share\\x"), PathKind::Missing);
 }
 
-TEST_F(PathInspectionTest, EntriesThatCannotBeOpenedAreClassifiedFromTheirDirectoryEntry) {
+TEST_F(ReparsePointTest, EntriesThatCannotBeOpenedAreClassifiedFromTheirDirectoryEntry) {
     machine.files.add_file("C:\\Games\\locked.dat").open_error = win::ERROR_SHARING_VIOLATION;
     machine.files.add_directory("C:\\Games\\private").open_error = win::ERROR_ACCESS_DENIED;
     machine.files.add_junction("C:\\Games\\hidden-link", "C:\\").open_error =
@@ -63,7 +63,7 @@ TEST_F(PathInspectionTest, EntriesThatCannotBeOpenedAreClassifiedFromTheirDirect
     EXPECT_EQ(kind("C:\\Games\\hidden-link"), PathKind::ReparsePoint);
 }
 
-TEST_F(PathInspectionTest, OtherFailuresAreReportedWithTheWindowsError) {
+TEST_F(ReparsePointTest, OtherFailuresAreReportedWithTheWindowsError) {
     machine.files.add_file("C:\\Games\\x").open_error = win::ERROR_NOT_READY;
     EXPECT_EQ(inspect_path("C:\\Games\\x").error().message(),
               "Cannot inspect installer path: The device is not ready. (os error 21)");
@@ -74,7 +74,7 @@ TEST_F(PathInspectionTest, OtherFailuresAreReportedWithTheWindowsError) {
               "Cannot inspect installer path: The parameter is incorrect. (os error 87)");
 }
 
-TEST_F(PathInspectionTest, EnsureAcceptsPlainAndMissingPaths) {
+TEST_F(ReparsePointTest, EnsureAcceptsPlainAndMissingPaths) {
     machine.files.add_directory("C:\\Setup");
     EXPECT_EQ(check("C:\\Setup\\context"), "ok");
     EXPECT_EQ(check("C:\\Setup\\missing\\deeper\\context"), "ok");
@@ -85,7 +85,7 @@ TEST_F(PathInspectionTest, EnsureAcceptsPlainAndMissingPaths) {
     EXPECT_EQ(check("\\\\server\\share\\context"), "ok");
 }
 
-TEST_F(PathInspectionTest, EnsureRefusesALinkAnywhereOnThePath) {
+TEST_F(ReparsePointTest, EnsureRefusesALinkAnywhereOnThePath) {
     machine.files.add_directory("D:\\Real\\Sub");
     machine.files.add_junction("C:\\Setup", "D:\\Real");
     machine.files.add_directory("C:\\Plain\\Deeper");
@@ -97,20 +97,20 @@ TEST_F(PathInspectionTest, EnsureRefusesALinkAnywhereOnThePath) {
     EXPECT_EQ(check("C:\\Plain\\Deeper\\context\\"), link_refused);
 }
 
-TEST_F(PathInspectionTest, EnsureRefusesRelativePathsWithoutTouchingTheDisk) {
+TEST_F(ReparsePointTest, EnsureRefusesRelativePathsWithoutTouchingTheDisk) {
     for (const char* path : {"context", "C:context", "\\Setup\\context", ".\\context", ""}) {
         EXPECT_EQ(check(path), "Installer paths must be absolute.") << path;
     }
     EXPECT_EQ(machine.faults.calls("CreateFileW"), 0);
 }
 
-TEST_F(PathInspectionTest, EnsureWalksEveryAncestorUpToTheRoot) {
+TEST_F(ReparsePointTest, EnsureWalksEveryAncestorUpToTheRoot) {
     machine.files.add_directory("C:\\a\\b");
     EXPECT_EQ(check("C:\\a\\b\\c"), "ok");
     EXPECT_EQ(machine.faults.calls("CreateFileW"), 4);  // c, b, a and the root
 }
 
-TEST_F(PathInspectionTest, EnsurePassesOnInspectionErrors) {
+TEST_F(ReparsePointTest, EnsurePassesOnInspectionErrors) {
     machine.files.add_directory("C:\\a").open_error = win::ERROR_NOT_READY;
     EXPECT_EQ(check("C:\\a\\b"),
               "Cannot inspect installer path: The device is not ready. (os error 21)");

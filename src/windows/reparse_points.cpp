@@ -1,4 +1,4 @@
-#include "windows/path_inspection.h"
+#include "windows/reparse_points.h"
 
 #include "platform/win_api.h"
 #include "windows/handles.h"
