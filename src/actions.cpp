@@ -1,5 +1,6 @@
 #include "actions.h"
 
+#include "handlers/handlers.h"
 #include "windows/reparse_points.h"
 
 namespace installer_helper {
@@ -17,14 +18,6 @@ Result<ActionOutcome> run_action(const InstallerArguments& arguments) {
         case Action::PrepareVerification: return run_prepare_verification(arguments);
     }
     return fail("A supported installer action is required.");
-}
-
-Result<InstallationAction> prepare_installation_action(const InstallerArguments& arguments) {
-    auto context = read_installer_context(arguments.output);
-    if (!context) return std::unexpected(context.error());
-    auto directory = resolve_action_directory(arguments.directory.value_or(""), *context);
-    if (!directory) return std::unexpected(directory.error());
-    return InstallationAction{std::move(*context), std::move(*directory)};
 }
 
 }  // namespace installer_helper

@@ -1,6 +1,5 @@
 #include "windows/user_environment.h"
 
-#include "actions.h"
 #include "platform/win_api.h"
 #include "windows/account.h"
 
@@ -10,13 +9,6 @@ Result<> validate_launch(const InstallerContext& context) {
     const auto user = resolve_original_user(context.sid, context.temp);
     if (!user) return std::unexpected(user.error());
     return {};
-}
-
-Result<ActionOutcome> run_validate_launch(const InstallerArguments& arguments) {
-    const auto context = read_installer_context(arguments.output);
-    if (!context) return std::unexpected(context.error());
-    if (auto valid = validate_launch(*context); !valid) return std::unexpected(valid.error());
-    return Done{};
 }
 
 Result<> check_recovery_account(std::string_view context_sid) {

@@ -1,6 +1,7 @@
 #include "windows/user_environment.h"
 
-#include "actions.h"
+#include "handlers/handlers.h"
+#include "installer_context.h"
 #include "simulated_test.h"
 
 #include <gtest/gtest.h>

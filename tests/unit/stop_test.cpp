@@ -1,6 +1,7 @@
 #include "windows/process/stop.h"
 
-#include "actions.h"
+#include "handlers/handlers.h"
+#include "installer_context.h"
 #include "process_scenario.h"
 #include "simulated_test.h"
 #include "windows/process/launcher_processes.h"

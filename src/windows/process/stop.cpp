@@ -1,6 +1,5 @@
 #include "windows/process/stop.h"
 
-#include "actions.h"
 #include "windows/handles.h"
 #include "windows/process/launcher_processes.h"
 #include "windows/system_error.h"
@@ -61,14 +60,6 @@ Result<> stop_installed_processes(std::string_view directory) {
     if (!remaining->empty())
         return fail("An installed process restarted while setup was preparing the update.");
     return {};
-}
-
-Result<ActionOutcome> run_stop(const InstallerArguments& arguments) {
-    const auto prepared = prepare_installation_action(arguments);
-    if (!prepared) return std::unexpected(prepared.error());
-    if (auto stopped = stop_installed_processes(prepared->directory); !stopped)
-        return std::unexpected(stopped.error());
-    return Done{};
 }
 
 }  // namespace installer_helper

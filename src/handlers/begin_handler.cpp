@@ -1,4 +1,5 @@
-#include "actions.h"
+#include "action_steps.h"
+#include "handlers/handlers.h"
 
 namespace installer_helper {
 

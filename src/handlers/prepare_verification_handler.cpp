@@ -1,4 +1,5 @@
-#include "actions.h"
+#include "handlers/handlers.h"
+#include "installer_context.h"
 
 namespace installer_helper {
 

@@ -1,4 +1,4 @@
-#include "actions.h"
+#include "handlers/handlers.h"
 
 namespace installer_helper {
 
