@@ -50,16 +50,28 @@ void write_standard_error(const std::string& line) {
     }
 }
 
+// Setup reads one line: every line break inside a message becomes a space.
+std::string one_line(std::string_view message) {
+    std::string line;
+    line.reserve(message.size() + 1);
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const char c = message[i];
+        if (c == '\r' && i + 1 < message.size() && message[i + 1] == '\n') continue;
+        line += (c == '\r' || c == '\n') ? ' ' : c;
+    }
+    return line + "\n";
+}
+
 }  // namespace
 
 RunReport report_for(const Result<ActionOutcome>& result) {
-    if (!result) return {result.error().message() + "\n", exit_status_error};
+    if (!result) return {one_line(result.error().message()), exit_status_error};
     struct Visitor {
         RunReport operator()(const Done&) const { return {"", 0}; }
         RunReport operator()(const ElevationRequired&) const {
             return {elevation_required_message, exit_status_elevation_required};
         }
-        RunReport operator()(const DoneWithMessage& done) const { return {done.text + "\n", 2}; }
+        RunReport operator()(const DoneWithMessage& done) const { return {one_line(done.text), 2}; }
     };
     return std::visit(Visitor{}, *result);
 }

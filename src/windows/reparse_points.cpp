@@ -31,35 +31,42 @@ Result<PathKind> missing_or_error(win::DWORD error) {
     return fail(format_message("Cannot inspect installer path: {}", system_error_text(error)));
 }
 
+// The end of "server\share" and the separator after it, if any. The server
+// "." or "?" would make it a device path.
+std::optional<std::size_t> unc_share_end(std::string_view text, bool either_slash) {
+    const auto separator = [either_slash](char c) {
+        return either_slash ? is_separator(c) : c == '\\';
+    };
+    std::size_t server_end = 0;
+    while (server_end < text.size() && !separator(text[server_end])) ++server_end;
+    const std::string_view server = text.substr(0, server_end);
+    if (server.empty() || server == "." || server == "?" || server_end + 1 >= text.size())
+        return std::nullopt;
+    std::size_t share_end = server_end + 1;
+    while (share_end < text.size() && !separator(text[share_end])) ++share_end;
+    if (share_end == server_end + 1) return std::nullopt;
+    return share_end < text.size() ? share_end + 1 : share_end;
+}
+
 // Where the part that names a root ends, separator included, for the
-// absolute forms: "C:\", "\\server\share\", and the extended-length and
-// device forms "\\?\..." and "\\.\..." up to their first component.
+// absolute forms that name a file-system path: "C:\", "\\server\share\",
+// and their extended-length forms "\\?\C:\" and "\\?\UNC\server\share\".
+// Device paths ("\\.\...", "\\?\GLOBALROOT\...", "\\?\Volume{...}\...")
+// reach raw disks, pipes and other devices, so they have no root here.
 std::optional<std::size_t> root_length(std::string_view path) {
     if (path.size() >= 3 && is_ascii_letter(path[0]) && path[1] == ':' && is_separator(path[2]))
         return 3;
-    if (path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\")) {
-        std::size_t end = 4;
-        if (path.substr(4).starts_with("UNC\\")) {
-            // \\?\UNC\server\share\ ...
-            end = path.find('\\', 8);
-            if (end != std::string_view::npos) end = path.find('\\', end + 1);
-        } else {
-            end = path.find('\\', 4);
-        }
-        if (end == std::string_view::npos) return path.size() > 4 ? std::optional(path.size()) : std::nullopt;
-        return end + 1;
+    if (path.starts_with("\\\\?\\")) {
+        const std::string_view rest = path.substr(4);
+        if (rest.size() >= 3 && is_ascii_letter(rest[0]) && rest[1] == ':' && rest[2] == '\\')
+            return 7;
+        if (!rest.starts_with("UNC\\")) return std::nullopt;
+        const auto share = unc_share_end(rest.substr(4), false);
+        if (!share) return std::nullopt;
+        return 8 + *share;
     }
-    if (path.size() >= 3 && is_separator(path[0]) && is_separator(path[1]) &&
-        !is_separator(path[2])) {
-        // \\server\share, either slash
-        std::size_t server_end = 2;
-        while (server_end < path.size() && !is_separator(path[server_end])) ++server_end;
-        if (server_end + 1 >= path.size()) return std::nullopt;
-        std::size_t share_end = server_end + 1;
-        while (share_end < path.size() && !is_separator(path[share_end])) ++share_end;
-        if (share_end == server_end + 1) return std::nullopt;
-        return share_end < path.size() ? share_end + 1 : share_end;
-    }
+    if (path.size() >= 3 && is_separator(path[0]) && is_separator(path[1]))
+        return unc_share_end(path.substr(2), true).transform([](std::size_t end) { return end + 2; });
     return std::nullopt;
 }
 
@@ -73,7 +80,14 @@ std::string_view parent_of(std::string_view path, std::size_t root) {
     return path.substr(0, end);
 }
 
+std::string_view without_trailing_separators(std::string_view path, std::size_t root) {
+    while (path.size() > root && is_separator(path.back())) path.remove_suffix(1);
+    return path;
+}
+
 }  // namespace
+
+bool is_absolute_installer_path(std::string_view path) { return root_length(path).has_value(); }
 
 Result<PathKind> inspect_path(std::string_view path) {
     auto wide = to_wide_nul(path);
@@ -105,7 +119,9 @@ Result<PathKind> inspect_path(std::string_view path) {
 Result<> ensure_no_reparse_points(std::string_view path) {
     const auto root = root_length(path);
     if (!root) return fail("Installer paths must be absolute.");
-    std::string_view current = path;
+    // Each component is inspected without trailing separators, the form in
+    // which its directory entry can be found.
+    std::string_view current = without_trailing_separators(path, *root);
     while (true) {
         const auto kind = inspect_path(current);
         if (!kind) return std::unexpected(kind.error());

@@ -9,6 +9,10 @@ namespace installer_helper {
 
 enum class PathKind { RegularFile, Directory, ReparsePoint, Missing };
 
+// A drive letter with a root separator, a UNC path, or the extended-length
+// form of either; never a device path.
+bool is_absolute_installer_path(std::string_view path);
+
 // What the path itself is; a reparse point is reported, never followed.
 Result<PathKind> inspect_path(std::string_view path);
 

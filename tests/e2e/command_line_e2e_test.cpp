@@ -97,6 +97,16 @@ constexpr CommandLineCase PARSE_FAILURES[] = {
      "Installer paths must be absolute."},
     {"DotRelativeOutput", R"( -Action context -Output .\context)",
      "Installer paths must be absolute."},
+    // Device paths would open a pipe or a raw disk before anything is read.
+    {"PipeOutput", R"( -Action validate-launch -Output \\.\pipe\ih-no-such-pipe)",
+     "Installer paths must be absolute."},
+    {"RawDiskOutput", R"( -Action context -Output \\.\PhysicalDrive0)",
+     "Installer paths must be absolute."},
+    {"GlobalRootOutput", R"( -Action stop -Output \\?\GLOBALROOT\Device\Null -Directory C:\Games)",
+     "Installer paths must be absolute."},
+    // An unknown argument holding a line break still gives one line.
+    {"ArgumentWithLineFeed", " -Action stop -Output C:\\x -\nBogus",
+     "Unknown installer argument: - Bogus"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Helper, CommandLineFailure, ::testing::ValuesIn(PARSE_FAILURES),

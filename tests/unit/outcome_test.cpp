@@ -41,6 +41,16 @@ TEST_F(FinishTest, LineIsUtf8WithALoneLineFeed) {
     EXPECT_EQ(machine.console.error_bytes, "Unknown installer argument: C:\\Spiele\\\xC3\xBC\n");
 }
 
+TEST_F(FinishTest, LineBreaksInsideAMessageBecomeOneSpaceEach) {
+    finish(std::unexpected(HelperError("Failed: The device\r\nis not ready.\r\n (os error 21)")));
+    finish(std::unexpected(HelperError("Unknown installer argument: a\nb\rc\n\nd")));
+    finish(ActionOutcome{DoneWithMessage{"Cleanup\r\nfailed."}});
+    EXPECT_EQ(machine.console.error_bytes,
+              "Failed: The device is not ready.  (os error 21)\n"
+              "Unknown installer argument: a b c  d\n"
+              "Cleanup failed.\n");
+}
+
 TEST_F(FinishTest, ConsoleWithAnotherCodePageGetsUtf16) {
     machine.console.error = Stream::console;
     machine.console.output_code_page = 850;

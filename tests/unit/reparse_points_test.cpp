@@ -82,7 +82,20 @@ TEST_F(ReparsePointTest, EnsureAcceptsPlainAndMissingPaths) {
     EXPECT_EQ(check("C:\\"), "ok");
     EXPECT_EQ(check("Q:\\Setup\\context"), "ok");
     EXPECT_EQ(check("\\\\?\\C:\\Setup\\context"), "ok");
+    EXPECT_EQ(check("\\\\?\\UNC\\server\\share\\context"), "ok");
     EXPECT_EQ(check("\\\\server\\share\\context"), "ok");
+    EXPECT_EQ(check("//server/share/context"), "ok");
+}
+
+TEST_F(ReparsePointTest, EnsureRefusesDevicePathsWithoutTouchingTheDisk) {
+    for (const char* path :
+         {"\\\\.\\PhysicalDrive0", "\\\\.\\pipe\\x", "\\\\.\\C:\\Setup\\context",
+          "//./pipe/x", "\\\\?\\PhysicalDrive0", "\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x",
+          "\\\\?\\Volume{0b1c2d3e-0000-0000-0000-100000000000}\\x", "\\\\?\\C:",
+          "\\\\?\\UNC\\server", "\\\\?\\pipe\\x", "//?/C:/x", "\\\\server", "\\\\server\\"}) {
+        EXPECT_EQ(check(path), "Installer paths must be absolute.") << path;
+    }
+    EXPECT_EQ(machine.faults.calls("CreateFileW"), 0);
 }
 
 TEST_F(ReparsePointTest, EnsureRefusesALinkAnywhereOnThePath) {
@@ -102,6 +115,13 @@ TEST_F(ReparsePointTest, EnsureRefusesRelativePathsWithoutTouchingTheDisk) {
         EXPECT_EQ(check(path), "Installer paths must be absolute.") << path;
     }
     EXPECT_EQ(machine.faults.calls("CreateFileW"), 0);
+}
+
+TEST_F(ReparsePointTest, TrailingSeparatorsDoNotHideAJunctionThatRefusesToOpen) {
+    machine.files.add_junction("C:\\Setup", "D:\\Real").open_error = win::ERROR_ACCESS_DENIED;
+    EXPECT_EQ(check("C:\\Setup\\"), link_refused);
+    EXPECT_EQ(check("C:\\Setup\\\\"), link_refused);
+    EXPECT_EQ(check("C:\\Setup/"), link_refused);
 }
 
 TEST_F(ReparsePointTest, EnsureWalksEveryAncestorUpToTheRoot) {
