@@ -247,3 +247,17 @@ BOOL TerminateProcess(HANDLE process, UINT exit_code);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 
 }  // namespace win
+
+// Random bytes.
+namespace win {
+using NTSTATUS = std::int32_t;
+inline constexpr NTSTATUS STATUS_SUCCESS = 0;
+inline constexpr DWORD BCRYPT_USE_SYSTEM_PREFERRED_RNG = 0x00000002;
+// bcryptprimitives' generator, from Windows 10 on; always succeeds there.
+// Where the system lacks it (older Windows, Wine 8), this fails with
+// ERROR_CALL_NOT_IMPLEMENTED and writes nothing.
+BOOL ProcessPrng(std::uint8_t* data, std::size_t length);
+// With no algorithm handle and BCRYPT_USE_SYSTEM_PREFERRED_RNG. Answers an
+// NTSTATUS and leaves the last error alone.
+NTSTATUS BCryptGenRandom(void* algorithm, std::uint8_t* buffer, std::uint32_t length, DWORD flags);
+}  // namespace win

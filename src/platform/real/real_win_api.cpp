@@ -4,6 +4,7 @@
 #include "platform/win_api.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <sddl.h>
 #include <tlhelp32.h>
 #include <userenv.h>
@@ -79,6 +80,18 @@ TempPath2Function find_temp_path2() {
     // Through void(*)() so that the conversion of FARPROC is not diagnosed.
     return reinterpret_cast<TempPath2Function>(
         reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, "GetTempPath2W")));
+}
+
+using ProcessPrngFunction = ::BOOL(WINAPI*)(PBYTE, SIZE_T);
+
+// ProcessPrng is exported by bcryptprimitives.dll from Windows 10 on; it is
+// loaded from the system folder only.
+ProcessPrngFunction find_process_prng() {
+    const ::HMODULE module =
+        ::LoadLibraryExW(L"bcryptprimitives.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr) return nullptr;
+    return reinterpret_cast<ProcessPrngFunction>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(module, "ProcessPrng")));
 }
 
 }  // namespace
@@ -260,6 +273,19 @@ BOOL TerminateProcess(HANDLE process, UINT exit_code) {
 }
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     return ::WaitForSingleObject(object, milliseconds);
+}
+
+BOOL ProcessPrng(std::uint8_t* data, std::size_t length) {
+    static const ProcessPrngFunction function = find_process_prng();
+    if (function == nullptr) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    return function(data, length);
+}
+
+NTSTATUS BCryptGenRandom(void* algorithm, std::uint8_t* buffer, std::uint32_t length, DWORD flags) {
+    return ::BCryptGenRandom(static_cast<::BCRYPT_ALG_HANDLE>(algorithm), buffer, length, flags);
 }
 
 }  // namespace win

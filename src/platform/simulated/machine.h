@@ -9,6 +9,7 @@
 #include "platform/simulated/faults.h"
 #include "platform/simulated/file_system.h"
 #include "platform/simulated/processes.h"
+#include "platform/simulated/random_source.h"
 #include "platform/simulated/system_messages.h"
 #include "platform/simulated/user_environment.h"
 #include "platform/win_api.h"
@@ -44,6 +45,7 @@ public:
     Clock clock;
     Processes processes{clock};
     UserEnvironment environment;
+    RandomSource random;
 
     // The helper's own process.
     DWORD current_process_id = 4242;
