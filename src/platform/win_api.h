@@ -206,6 +206,13 @@ BOOL DestroyEnvironmentBlock(void* environment);
 // Both answer the length without the terminator when the path fits, the size
 // needed (terminator included) when it does not, and 0 on failure.
 DWORD GetTempPathW(DWORD buffer_length, char16_t* buffer);
+// The helper's own environment: the value's length without the terminator
+// when it fits, the size needed (terminator included) when it does not, and
+// 0 with ERROR_ENVVAR_NOT_FOUND for a variable that is not set. An empty
+// variable also answers 0, with the last error left as it was.
+inline constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
+DWORD GetEnvironmentVariableW(const char16_t* name, char16_t* buffer, DWORD size);
+void SetLastError(DWORD error);
 // Newer systems only: where the system lacks it, this fails with
 // ERROR_CALL_NOT_IMPLEMENTED and writes nothing.
 DWORD GetTempPath2W(DWORD buffer_length, char16_t* buffer);

@@ -241,6 +241,11 @@ BOOL DestroyEnvironmentBlock(void* environment) { return ::DestroyEnvironmentBlo
 DWORD GetTempPathW(DWORD buffer_length, char16_t* buffer) {
     return ::GetTempPathW(buffer_length, wide(buffer));
 }
+DWORD GetEnvironmentVariableW(const char16_t* name, char16_t* buffer, DWORD size) {
+    return ::GetEnvironmentVariableW(wide(name), wide(buffer), size);
+}
+void SetLastError(DWORD error) { ::SetLastError(error); }
+
 DWORD GetTempPath2W(DWORD buffer_length, char16_t* buffer) {
     static const TempPath2Function function = find_temp_path2();
     if (function == nullptr) {

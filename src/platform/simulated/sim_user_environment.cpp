@@ -78,6 +78,20 @@ DWORD GetTempPathW(DWORD buffer_length, char16_t* buffer) {
     return report_temp_path(machine, buffer_length, buffer);
 }
 
+DWORD GetEnvironmentVariableW(const char16_t* name, char16_t* buffer, DWORD size) {
+    Machine& machine = current();
+    if (!machine.enter("GetEnvironmentVariableW", false)) return 0;
+    const std::u16string* value = machine.environment.variable(name);
+    if (value == nullptr) return failure(machine, ERROR_ENVVAR_NOT_FOUND), 0;
+    const auto needed = static_cast<DWORD>(value->size() + 1);
+    if (buffer == nullptr || size < needed) return needed;
+    std::copy(value->begin(), value->end(), buffer);
+    buffer[value->size()] = 0;
+    return static_cast<DWORD>(value->size());
+}
+
+void SetLastError(DWORD error) { current().set_last_error(error); }
+
 DWORD GetTempPath2W(DWORD buffer_length, char16_t* buffer) {
     Machine& machine = current();
     if (!machine.environment.has_temp_path2) return failure(machine, ERROR_CALL_NOT_IMPLEMENTED), 0;

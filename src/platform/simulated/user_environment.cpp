@@ -1,5 +1,7 @@
 #include "platform/simulated/user_environment.h"
 
+#include "platform/simulated/case_mapping.h"
+
 #include <algorithm>
 
 namespace sim {
@@ -17,6 +19,17 @@ void* UserEnvironment::create_block(const std::vector<std::u16string>& entries) 
     void* address = block.get();
     blocks_[address] = std::move(block);
     return address;
+}
+
+void UserEnvironment::set_variable(std::u16string_view name, std::u16string value) {
+    variables_[upper_case(name)] = std::move(value);
+}
+
+void UserEnvironment::unset_variable(std::u16string_view name) { variables_.erase(upper_case(name)); }
+
+const std::u16string* UserEnvironment::variable(std::u16string_view name) const {
+    const auto found = variables_.find(upper_case(name));
+    return found == variables_.end() ? nullptr : &found->second;
 }
 
 bool UserEnvironment::destroy_block(void* block) { return blocks_.erase(block) == 1; }

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sim {
@@ -34,6 +35,12 @@ public:
     std::u16string temp_path = u"C:\\Users\\player\\AppData\\Local\\Temp\\";
     bool has_temp_path2 = true;
 
+    // The helper's own environment variables, as GetEnvironmentVariableW
+    // sees them; names match ignoring case.
+    void set_variable(std::u16string_view name, std::u16string value);
+    void unset_variable(std::u16string_view name);
+    const std::u16string* variable(std::u16string_view name) const;
+
     // --- used by the seam functions ---
     // Environment blocks come from their own heap: only
     // DestroyEnvironmentBlock releases them, so LocalFree on one is a leak.
@@ -44,6 +51,7 @@ public:
 
 private:
     std::map<void*, std::unique_ptr<char16_t[]>> blocks_;
+    std::map<std::u16string, std::u16string> variables_;  // keyed by upper-case name
 };
 
 }  // namespace sim
