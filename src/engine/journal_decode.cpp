@@ -244,8 +244,11 @@ private:
 }  // namespace
 
 std::optional<Journal> decode_journal(std::string_view bytes) {
-    // nlohmann/json skips a leading byte-order mark; the format has none.
-    if (bytes.starts_with("\xEF\xBB\xBF")) return std::nullopt;
+    // nlohmann/json skips a leading byte-order mark, and takes a NUL byte
+    // for the end of the input, so "{...}\0junk" would pass. The format has
+    // neither, and a raw NUL is valid nowhere in a document.
+    if (bytes.starts_with("\xEF\xBB\xBF") || bytes.find('\0') != std::string_view::npos)
+        return std::nullopt;
     try {
         JournalReader reader;
         if (!json::sax_parse(bytes.begin(), bytes.end(), &reader)) return std::nullopt;
