@@ -22,8 +22,8 @@ inline constexpr std::size_t MAX_JOURNAL_BYTES = 8'388'608;
 
 enum class JournalStage { BackingUp, Prepared, Committed, RolledBack };
 
-inline constexpr std::array<std::string_view, 4> JOURNAL_STAGE_NAMES{
-    "backing_up", "prepared", "committed", "rolled_back"};
+inline constexpr std::array<std::string_view, 4> JOURNAL_STAGE_NAMES{"backing_up", "prepared",
+                                                                     "committed", "rolled_back"};
 
 inline std::string_view stage_text(JournalStage stage) {
     return JOURNAL_STAGE_NAMES[static_cast<std::size_t>(stage)];

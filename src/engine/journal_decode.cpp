@@ -18,20 +18,16 @@ namespace {
 using nlohmann::json;
 
 // What the next JSON value has to be.
+// clang-format off
 enum class Slot {
-    // no value is allowed here
-    none,
-    // records: an object of named members, or an array of the members in order
-    journal, snapshot, value,
-    // a stage or scope: its name, or a one-member object {"<name>":null}
-    stage, scope,
-    // the null inside that one-member object
-    marker,
-    // lists
-    binaries, registration, values, data,
-    // scalars
+    none,                                 // no value is allowed here
+    journal, snapshot, value,             // records: named members, or an array of them in order
+    stage, scope,                         // a name, or the one-member object {"<name>":null}
+    marker,                               // the null inside that object
+    binaries, registration, values, data, // lists
     version, directory, sid, binary, key, exists, name, kind, byte,
 };
+// clang-format on
 
 struct Member {
     std::string_view name;
@@ -39,12 +35,12 @@ struct Member {
 };
 
 constexpr std::array<Member, 7> JOURNAL_MEMBERS{{{"version", Slot::version},
-                                                  {"directory", Slot::directory},
-                                                  {"stage", Slot::stage},
-                                                  {"scope", Slot::scope},
-                                                  {"sid", Slot::sid},
-                                                  {"binaries", Slot::binaries},
-                                                  {"registration", Slot::registration}}};
+                                                 {"directory", Slot::directory},
+                                                 {"stage", Slot::stage},
+                                                 {"scope", Slot::scope},
+                                                 {"sid", Slot::sid},
+                                                 {"binaries", Slot::binaries},
+                                                 {"registration", Slot::registration}}};
 constexpr std::array<Member, 3> SNAPSHOT_MEMBERS{
     {{"key", Slot::key}, {"exists", Slot::exists}, {"values", Slot::values}}};
 constexpr std::array<Member, 3> VALUE_MEMBERS{
@@ -82,9 +78,9 @@ Slot element_of(Slot list) {
 struct Frame {
     Slot slot;  // the record, list or named choice it holds
     bool is_array = false;
-    std::uint8_t seen = 0;            // object form: one bit per member given
-    std::size_t next_member = 0;      // array form of a record: members given
-    Slot pending = Slot::none;        // object form: the member whose value is next
+    std::uint8_t seen = 0;        // object form: one bit per member given
+    std::size_t next_member = 0;  // array form of a record: members given
+    Slot pending = Slot::none;    // object form: the member whose value is next
 };
 
 class JournalReader final : public nlohmann::json_sax<json> {
@@ -177,7 +173,8 @@ public:
 
     bool end_object() override {
         const Frame& frame = frames_.back();
-        const std::size_t expected = is_named_choice(frame.slot) ? 1 : members_of(frame.slot).size();
+        const std::size_t expected =
+            is_named_choice(frame.slot) ? 1 : members_of(frame.slot).size();
         if (frame.seen != (1u << expected) - 1) return false;  // a member is missing
         close();
         return true;

@@ -26,7 +26,8 @@ Journal sample_journal() {
         .binaries = {"Quillmora Launcher.exe", "uninstall.exe"},
         .registration = {{.key = std::string(launcher_key),
                           .exists = true,
-                          .values = {{"", REG_SZ, {97, 0, 0, 0}}, {"Flags", REG_BINARY, {0, 255, 10}}}},
+                          .values = {{"", REG_SZ, {97, 0, 0, 0}},
+                                     {"Flags", REG_BINARY, {0, 255, 10}}}},
                          {.key = std::string(uninstall_key), .exists = false, .values = {}}},
     };
 }
@@ -57,7 +58,8 @@ std::string edited(std::string text,
 }
 
 std::string replaced_everywhere(std::string text, std::string_view from, std::string_view to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
 }
@@ -80,12 +82,13 @@ TEST(EncodeJournal, NoBinariesAndAbsentKeysAreEmptyLists) {
     journal.registration[0] = {.key = std::string(launcher_key), .exists = false, .values = {}};
     journal.stage = JournalStage::BackingUp;
     journal.scope = RegistryScope::User;
-    EXPECT_EQ(encoded(journal),
-              R"({"version":3,"directory":"C:\\Program Files\\Quillmora Launcher",)"
-              R"("stage":"backing_up","scope":"user","sid":"S-1-5-21-1004336348-1177238915-682003330-1001",)"
-              R"("binaries":[],"registration":[{"key":"Software\\Quillmora\\Quillmora Launcher",)"
-              R"("exists":false,"values":[]},{"key":"Software\\Microsoft\\Windows\\CurrentVersion\\)"
-              R"(Uninstall\\Quillmora Launcher","exists":false,"values":[]}]})");
+    EXPECT_EQ(
+        encoded(journal),
+        R"({"version":3,"directory":"C:\\Program Files\\Quillmora Launcher",)"
+        R"("stage":"backing_up","scope":"user","sid":"S-1-5-21-1004336348-1177238915-682003330-1001",)"
+        R"("binaries":[],"registration":[{"key":"Software\\Quillmora\\Quillmora Launcher",)"
+        R"("exists":false,"values":[]},{"key":"Software\\Microsoft\\Windows\\CurrentVersion\\)"
+        R"(Uninstall\\Quillmora Launcher","exists":false,"values":[]}]})");
 }
 
 TEST(EncodeJournal, StagesAndVersionsAsWritten) {
@@ -99,9 +102,10 @@ TEST(EncodeJournal, StagesAndVersionsAsWritten) {
         journal.stage = stage;
         EXPECT_NE(encoded(journal).find(text), std::string::npos) << text;
     }
-    for (const auto& [version, text] : {std::pair<std::uint32_t, std::string_view>{0, "{\"version\":0,"},
-                                        {10, "{\"version\":10,"},
-                                        {4294967295u, "{\"version\":4294967295,"}}) {
+    for (const auto& [version, text] :
+         {std::pair<std::uint32_t, std::string_view>{0, "{\"version\":0,"},
+          {10, "{\"version\":10,"},
+          {4294967295u, "{\"version\":4294967295,"}}) {
         Journal journal = sample_journal();
         journal.version = version;
         EXPECT_TRUE(encoded(journal).starts_with(text)) << text;
@@ -115,7 +119,8 @@ TEST(EncodeJournal, EscapesOnlyQuoteBackslashAndControls) {
         {"\b\t\n\f\r", R"("\b\t\n\f\r")"},
         {std::string_view("\0\x01\x0b\x1a\x1f", 5), R"("\u0000\u0001\u000b\u001a\u001f")"},
         {"/\x7f ", "\"/\x7f \""},
-        {"Z\xC3\xBCrich \xE6\x9D\xB1 \xF0\x9F\x98\x80", "\"Z\xC3\xBCrich \xE6\x9D\xB1 \xF0\x9F\x98\x80\""},
+        {"Z\xC3\xBCrich \xE6\x9D\xB1 \xF0\x9F\x98\x80",
+         "\"Z\xC3\xBCrich \xE6\x9D\xB1 \xF0\x9F\x98\x80\""},
     };
     for (const auto& [text, json] : cases) {
         Journal journal = sample_journal();
@@ -128,16 +133,18 @@ TEST(EncodeJournal, EscapesOnlyQuoteBackslashAndControls) {
 }
 
 TEST(EncodeJournal, RefusesTextThatIsNotUnicode) {
-    const std::string unpaired = "C:\\\xED\xA0\x80";  // WTF-8 for a lone U+D800
-    for (auto spoil : std::initializer_list<void (*)(Journal&, const std::string&)>{
-             [](Journal& j, const std::string& t) { j.directory = t; },
-             [](Journal& j, const std::string& t) { j.sid = t; },
-             [](Journal& j, const std::string& t) { j.binaries.push_back(t); },
-             [](Journal& j, const std::string& t) { j.registration[1].key = t; },
-             [](Journal& j, const std::string& t) { j.registration[0].values[1].name = t; }}) {
-        for (const std::string& text : {unpaired, std::string("\xFF")}) {
-            Journal journal = sample_journal();
-            spoil(journal, text);
+    // A document with such a text could not be read back.
+    const auto spoilt = [](const std::string& text) {
+        std::vector<Journal> journals(5, sample_journal());
+        journals[0].directory = text;
+        journals[1].sid = text;
+        journals[2].binaries.push_back(text);
+        journals[3].registration[1].key = text;
+        journals[4].registration[0].values[1].name = text;
+        return journals;
+    };
+    for (const std::string text : {"C:\\\xED\xA0\x80" /* WTF-8 for a lone U+D800 */, "\xFF"}) {
+        for (const Journal& journal : spoilt(text)) {
             const Result<std::string> bytes = encode_journal(journal);
             ASSERT_FALSE(bytes);
             EXPECT_EQ(bytes.error().message(), "Cannot serialize migration recovery journal.");
@@ -152,31 +159,33 @@ TEST(DecodeJournal, ReadsTheSampleAndVersionsOtherThanThree) {
     for (const auto& [text, version] : {std::pair<std::string_view, std::uint32_t>{"0", 0},
                                         {"2", 2},
                                         {"4294967295", 4294967295u}}) {
-        const auto journal = decode_journal(edited(sample_document, {{"\"version\":3", "\"version\":" + std::string(text)}}));
+        const auto journal = decode_journal(
+            edited(sample_document, {{"\"version\":3", "\"version\":" + std::string(text)}}));
         ASSERT_TRUE(journal) << text;
         EXPECT_EQ(journal->version, version);
     }
 }
 
 TEST(DecodeJournal, AcceptsEveryFormOfTheSameJournal) {
-    const std::string spaced = " \t\r\n" +
-                               replaced_everywhere(replaced_everywhere(replaced_everywhere(replaced_everywhere(
-                                   sample_document, "\":", "\" :\n"), ",", "\r\n,\t"), "[", "[ "), "}", " }") +
-                               "\n  \r\n";
+    // No text of the sample holds a colon after a quote, a comma or a bracket.
+    std::string spaced = sample_document;
+    for (const auto& [from, to] : {std::pair<std::string_view, std::string_view>{"\":", "\" :\n"},
+                                   {",", "\r\n,\t"},
+                                   {"[", "[ "},
+                                   {"}", " }"}})
+        spaced = replaced_everywhere(spaced, from, to);
+    // clang-format off
     const std::string forms[] = {
-        spaced,
+        " \t\r\n" + spaced + "\n  \r\n",
         // members in other orders, at every level
-        edited(sample_document, {{R"({"version":3,)", "{"},
-                                 {R"("values":[]}]})", R"("values":[]}],"version":3})"}}),
+        edited(sample_document, {{R"({"version":3,)", "{"}, {R"("values":[]}]})", R"("values":[]}],"version":3})"}}),
         edited(sample_document, {{R"({"key":"Software\\Quillmora\\Quillmora Launcher","exists":true,)",
                                   R"({"exists":true,"key":"Software\\Quillmora\\Quillmora Launcher",)"},
                                  {R"({"name":"","kind":1,"data":[97,0,0,0]})", R"({"data":[97,0,0,0],"kind":1,"name":""})"}}),
         // records as arrays of their members in declared order
         edited(sample_document, {{R"({"name":"Flags","kind":3,"data":[0,255,10]})", R"(["Flags",3,[0,255,10]])"}}),
-        edited(sample_document,
-               {{R"({"key":"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmora Launcher",)"
-                 R"("exists":false,"values":[]})",
-                 R"(["Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmora Launcher",false,[]])"}}),
+        edited(sample_document, {{R"({"key":"Software\\Microsoft)", R"(["Software\\Microsoft)"},
+                                 {R"(Launcher","exists":false,"values":[]})", R"(Launcher",false,[]])"}}),
         R"([3,"C:\\Program Files\\Quillmora Launcher","prepared","machine",)"
         R"("S-1-5-21-1004336348-1177238915-682003330-1001",["Quillmora Launcher.exe","uninstall.exe"],)"
         R"([["Software\\Quillmora\\Quillmora Launcher",true,[["",1,[97,0,0,0]],["Flags",3,[0,255,10]]]],)"
@@ -189,6 +198,7 @@ TEST(DecodeJournal, AcceptsEveryFormOfTheSameJournal) {
                                  {R"("sid":"S-1)", R"("s\u0069d":"\u0053-1)"},
                                  {R"("Flags")", R"("Fl\u0061gs")"}}),
     };
+    // clang-format on
     for (const std::string& form : forms) EXPECT_EQ(decode_journal(form), sample_journal()) << form;
 }
 
@@ -203,97 +213,81 @@ TEST(DecodeJournal, TurnsEscapesIntoTheirCharacters) {
         {"\x7f\xF0\x9F\x98\x80", "\x7f\xF0\x9F\x98\x80"},
     };
     for (const auto& [json, text] : cases) {
-        const auto journal = decode_journal(edited(sample_document, {{"S-1-5-21-1004336348-1177238915-682003330-1001", json}}));
+        const auto journal = decode_journal(edited(sample_document, {{sample_sid, json}}));
         ASSERT_TRUE(journal) << json;
         EXPECT_EQ(journal->sid, text) << json;
     }
 }
 
-TEST(DecodeJournal, RefusesEverythingElse) {
+TEST(DecodeJournal, RefusesWhatIsNotOneJournal) {
     const std::string& d = sample_document;
+    // clang-format off
     const std::string refused[] = {
-        // not one journal document
-        "", " \n", "null", "3", "\"prepared\"", "[]", "{}", "\xEF\xBB\xBF" + d, d + "x", d + ",", d + d,
-        d + std::string(1, '\0'), d + std::string(" \0x", 3), d + "\f", "\v" + d, d + "\xC2\xA0", "/**/" + d, d + "//",
-        // members: extra, repeated, missing, in other letter case, at every level
-        edited(d, {{"{\"version\":3,", "{\"version\":3,\"extra\":1,"}}),
-        edited(d, {{"{\"version\":3,", "{\"version\":3,\"version\":3,"}}),
-        edited(d, {{"{\"version\":3,", "{"}}),
-        edited(d, {{"{\"version\":3,", "{\"Version\":3,"}}),
-        edited(d, {{"\"exists\":true,", "\"exists\":true,\"other\":null,"}}),
-        edited(d, {{"\"exists\":true,", "\"exists\":true,\"exists\":true,"}}),
-        edited(d, {{"\"exists\":true,", ""}}),
-        edited(d, {{"\"kind\":1,", "\"kind\":1,\"Kind\":1,"}}),
-        edited(d, {{"\"kind\":1,", "\"kind\":1,\"kind\":1,"}}),
-        edited(d, {{"\"kind\":1,", ""}}),
-        edited(d, {{"\"name\":\"\",", "\"\":\"\","}}),
-        // records as arrays of the wrong length
-        edited(d, {{R"({"name":"Flags","kind":3,"data":[0,255,10]})", R"(["Flags",3])"}}),
-        edited(d, {{R"({"name":"Flags","kind":3,"data":[0,255,10]})", R"(["Flags",3,[],[]])"}}),
-        edited(d, {{R"({"name":"Flags","kind":3,"data":[0,255,10]})", R"([3,"Flags",[]])"}}),
-        edited(d, {{"\"registration\":[", "\"registration\":[[],"}}),
+        "", " \n", "null", "3", "\"prepared\"", "[]", "{}",
         R"([3,"C:\\a","prepared","machine","S-1-5-21-1",[]])",
         R"([3,"C:\\a","prepared","machine","S-1-5-21-1",[],[],[]])",
-        // numbers: sign, fraction, exponent, leading zeros, range, other types
-        edited(d, {{"\"version\":3", "\"version\":-0"}}), edited(d, {{"\"version\":3", "\"version\":-1"}}),
-        edited(d, {{"\"version\":3", "\"version\":+3"}}), edited(d, {{"\"version\":3", "\"version\":3.0"}}),
-        edited(d, {{"\"version\":3", "\"version\":3e0"}}), edited(d, {{"\"version\":3", "\"version\":3E0"}}),
-        edited(d, {{"\"version\":3", "\"version\":03"}}), edited(d, {{"\"version\":3", "\"version\":0x3"}}),
-        edited(d, {{"\"version\":3", "\"version\":4294967296"}}),
-        edited(d, {{"\"version\":3", "\"version\":18446744073709551616"}}),
-        edited(d, {{"\"version\":3", "\"version\":\"3\""}}), edited(d, {{"\"version\":3", "\"version\":null"}}),
-        edited(d, {{"\"kind\":1", "\"kind\":1.0"}}), edited(d, {{"\"kind\":1", "\"kind\":-1"}}),
-        edited(d, {{"\"kind\":1", "\"kind\":4294967296"}}), edited(d, {{"\"kind\":1", "\"kind\":true"}}),
-        edited(d, {{"[0,255,10]", "[0,256,10]"}}), edited(d, {{"[0,255,10]", "[0,-1,10]"}}),
-        edited(d, {{"[0,255,10]", "[0,1.5,10]"}}), edited(d, {{"[0,255,10]", "[0,1e1,10]"}}),
-        edited(d, {{"[0,255,10]", "[0,\"1\",10]"}}), edited(d, {{"[0,255,10]", "[0,null,10]"}}),
-        edited(d, {{"[0,255,10]", "[0,[255],10]"}}), edited(d, {{"[0,255,10]", "[0,255,10,]"}}),
-        edited(d, {{"[0,255,10]", "\"AP8K\""}}), edited(d, {{"[0,255,10]", "null"}}),
-        // stage and scope
-        edited(d, {{"\"prepared\"", "\"Prepared\""}}), edited(d, {{"\"prepared\"", "\"PREPARED\""}}),
-        edited(d, {{"\"prepared\"", "\"prepared \""}}), edited(d, {{"\"prepared\"", "1"}}),
-        edited(d, {{"\"prepared\"", "null"}}), edited(d, {{"\"prepared\"", "[\"prepared\"]"}}),
-        edited(d, {{"\"prepared\"", "{\"prepared\":0}"}}), edited(d, {{"\"prepared\"", "{}"}}),
-        edited(d, {{"\"prepared\"", "{\"Prepared\":null}"}}), edited(d, {{"\"prepared\"", "{\"prepared\":{}}"}}),
-        edited(d, {{"\"prepared\"", "{\"prepared\":null,\"committed\":null}"}}),
-        edited(d, {{"\"prepared\"", "{\"prepared\":null,\"prepared\":null}"}}),
-        edited(d, {{"\"machine\"", "\"Machine\""}}), edited(d, {{"\"machine\"", "{\"machine\":false}"}}),
-        edited(d, {{"\"machine\"", "{\"machine\":null,\"user\":null}"}}),
-        // booleans, texts and lists of the wrong type
-        edited(d, {{"\"exists\":true", "\"exists\":1"}}), edited(d, {{"\"exists\":true", "\"exists\":\"true\""}}),
-        edited(d, {{"\"exists\":true", "\"exists\":null"}}), edited(d, {{"\"exists\":true", "\"exists\":True"}}),
-        edited(d, {{"\"exists\":true", "\"exists\":tru"}}),
-        edited(d, {{"\"S-1-5-21-1004336348-1177238915-682003330-1001\"", "null"}}),
-        edited(d, {{"\"S-1-5-21-1004336348-1177238915-682003330-1001\"", "5"}}),
-        edited(d, {{"\"S-1-5-21-1004336348-1177238915-682003330-1001\"", "[\"S-1\"]"}}),
-        edited(d, {{"[\"Quillmora Launcher.exe\",", "null"}, {"\"uninstall.exe\"]", ""}}),
-        edited(d, {{"\"uninstall.exe\"", "null"}}), edited(d, {{"\"uninstall.exe\"", "1"}}),
-        edited(d, {{"\"uninstall.exe\"", "[\"uninstall.exe\"]"}}),
-        edited(d, {{"\"registration\":[", "\"registration\":[null,"}}),
-        edited(d, {{"\"registration\":[", "\"registration\":[3,"}}),
-        edited(d, {{"\"values\":[]", "\"values\":null"}}), edited(d, {{"\"values\":[]", "\"values\":[null]"}}),
-        edited(d, {{"\"values\":[]", "\"values\":{}"}}),
-        // string escapes and raw bytes
-        edited(d, {{"S-1-5", R"(\ud800)"}}), edited(d, {{"S-1-5", R"(\udc00)"}}),
-        edited(d, {{"S-1-5", R"(\ud800\u0041)"}}), edited(d, {{"S-1-5", R"(\udc00\ud800)"}}),
-        edited(d, {{"S-1-5", R"(\ud800\\)"}}), edited(d, {{"S-1-5", R"(\x41)"}}),
-        edited(d, {{"S-1-5", R"(\')"}}), edited(d, {{"S-1-5", R"(\U0041)"}}),
-        edited(d, {{"S-1-5", R"(\u12)"}}), edited(d, {{"S-1-5", R"(\u12G4)"}}),
-        edited(d, {{"S-1-5", "\x01"}}), edited(d, {{"S-1-5", "\x1f"}}), edited(d, {{"S-1-5", "\n"}}),
-        edited(d, {{"S-1-5", "\t"}}), edited(d, {{"S-1-5", std::string_view("\0", 1)}}),
-        edited(d, {{"S-1-5", "\xC0\xAF"}}), edited(d, {{"S-1-5", "\xE0\x80\xAF"}}),
-        edited(d, {{"S-1-5", "\xED\xA0\x80"}}), edited(d, {{"S-1-5", "\xF4\x90\x80\x80"}}),
-        edited(d, {{"S-1-5", "\xFF"}}), edited(d, {{"S-1-5", "\x80"}}),
-        edited(d, {{"S-1-5-21-1004336348-1177238915-682003330-1001\"", "\xE2\x82\""}}),
-        edited(d, {{"\"sid\"", "\"s\xFF\""}}),
-        // hostile nesting, at the top and where a list is allowed
+        "\xEF\xBB\xBF" + d, d + "x", d + ",", d + d, d + std::string(1, '\0'), d + std::string(" \0x", 3),
+        d + "\f", "\v" + d, d + "\xC2\xA0", "/**/" + d, d + "//",
         std::string(1'000'000, '['), "{\"version\":" + std::string(100'000, '['),
-        edited(d, {{"[0,255,10]", std::string(100'000, '[') + std::string(100'000, ']')}}),
-        edited(d, {{"\"prepared\"", std::string(100'000, '{')}}),
     };
-    for (std::size_t i = 0; i < std::size(refused); ++i)
-        EXPECT_EQ(decode_journal(refused[i]), std::nullopt)
-            << "case " << i << ": " << refused[i].substr(0, 200);
+    // clang-format on
+    for (const std::string& document : refused)
+        EXPECT_EQ(decode_journal(document), std::nullopt) << document.substr(0, 200);
+}
+
+TEST(DecodeJournal, RefusesEveryValueOutsideTheFormat) {
+    // Each row: the text before a piece of the sample, the piece, and what
+    // replaces it in one refused document each.
+    struct Row {
+        std::string_view before;
+        std::string_view piece;
+        std::vector<std::string_view> instead;
+    };
+    const std::string deep_list = std::string(100'000, '[') + std::string(100'000, ']');
+    const std::string deep_object(100'000, '{');
+    // clang-format off
+    const Row rows[] = {
+        // members extra, repeated, missing or in other letter case, at every level
+        {"{", R"("version":3,)", {R"("version":3,"extra":1,)", R"("version":3,"version":3,)", "", R"("Version":3,)"}},
+        {"", R"("exists":true,)", {R"("exists":true,"other":null,)", R"("exists":true,"exists":true,)", ""}},
+        {"", R"("kind":1,)", {R"("kind":1,"Kind":1,)", R"("kind":1,"kind":1,)", ""}},
+        {"{", R"("name":"",)", {R"("":"",)"}},
+        {R"("s)", R"(id")", {"\xFF\""}},
+        // records as arrays of the wrong length or order, lists of the wrong elements
+        {"", R"({"name":"Flags","kind":3,"data":[0,255,10]})", {R"(["Flags",3])", R"(["Flags",3,[],[]])", R"([3,"Flags",[]])"}},
+        {R"("registration":[)", "", {"[],", "null,", "3,", "\"k\","}},
+        {R"("binaries":)", R"(["Quillmora Launcher.exe","uninstall.exe"])", {"null", R"("a")", "[null]", "[1]", R"([["a"]])", "{}"}},
+        {R"("exists":false,"values":)", "[]", {"null", "[null]", "{}", "[[]]"}},
+        // numbers with a sign, fraction, exponent, leading zero, out of range, or not numbers
+        {R"("version":)", "3", {"-0", "-1", "+3", "3.0", "3e0", "3E0", "03", "0x3", "4294967296", "18446744073709551616", R"("3")", "null"}},
+        {R"("kind":)", "1", {"1.0", "-1", "4294967296", "true"}},
+        {"[0,", "255,10]", {"256,10]", "-1,10]", "1.5,10]", "1e1,10]", R"("1",10])", "null,10]", "[255],10]", "255,10,]"}},
+        {R"("Flags","kind":3,"data":)", "[0,255,10]", {R"("AP8K")", "null", "{}", deep_list}},
+        // stage and scope
+        {R"("stage":)", R"("prepared")", {R"("Prepared")", R"("PREPARED")", R"("prepared ")", "1", "null", R"(["prepared"])",
+                                          R"({"prepared":0})", "{}", R"({"Prepared":null})", R"({"prepared":{}})",
+                                          R"({"prepared":null,"committed":null})", R"({"prepared":null,"prepared":null})",
+                                          deep_object}},
+        {R"("scope":)", R"("machine")", {R"("Machine")", R"({"machine":false})", R"({"machine":null,"user":null})"}},
+        // booleans and texts
+        {R"("exists":)", "true", {"1", R"("true")", "null", "True", "tru"}},
+        {R"("sid":)", R"("S-1-5-21-1004336348-1177238915-682003330-1001")", {"null", "5", R"(["S-1"])", "\"\xE2\x82\""}},
+        // escapes other than the standard ones, unpaired surrogates, raw controls, bad UTF-8
+        {R"("sid":"S-1-5)", "", {R"(\ud800)", R"(\udc00)", R"(\ud800\u0041)", R"(\udc00\ud800)", R"(\ud800\\)",
+                                 R"(\x41)", R"(\')", R"(\U0041)", R"(\u12)", R"(\u12G4)",
+                                 "\x01", "\x1f", "\n", "\t", std::string_view("\0", 1),
+                                 "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF", "\x80"}},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        const std::string piece = std::string(row.before) + std::string(row.piece);
+        for (const std::string_view instead : row.instead) {
+            const std::string document =
+                edited(sample_document, {{piece, std::string(row.before) + std::string(instead)}});
+            EXPECT_EQ(decode_journal(document), std::nullopt)
+                << piece << " -> " << instead.substr(0, 100);
+        }
+    }
 }
 
 TEST(DecodeJournal, ReadsADocumentOfTheLargestSize) {
@@ -322,7 +316,8 @@ public:
             .registration = {},
         };
         for (auto n = number(0, 3); n > 0; --n) journal.binaries.push_back(text());
-        for (auto n = number(0, 3); n > 0; --n) journal.registration.push_back(snapshot(allow_large_data));
+        for (auto n = number(0, 3); n > 0; --n)
+            journal.registration.push_back(snapshot(allow_large_data));
         return journal;
     }
 
@@ -387,8 +382,8 @@ private:
 
     RegistryValue value(bool allow_large_data) {
         RegistryValue value{.name = number(0, 4) == 0 ? "" : text(),
-                            .kind = pick<std::uint32_t>({REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
-                                                         REG_MULTI_SZ, REG_QWORD}),
+                            .kind = pick<std::uint32_t>({REG_SZ, REG_EXPAND_SZ, REG_BINARY,
+                                                         REG_DWORD, REG_MULTI_SZ, REG_QWORD}),
                             .data = {}};
         switch (value.kind) {
             case REG_SZ:
@@ -409,7 +404,8 @@ private:
     RegistrySnapshot snapshot(bool allow_large_data) {
         RegistrySnapshot snapshot{.key = text(), .exists = number(0, 3) != 0, .values = {}};
         if (snapshot.exists)
-            for (auto n = number(0, 4); n > 0; --n) snapshot.values.push_back(value(allow_large_data));
+            for (auto n = number(0, 4); n > 0; --n)
+                snapshot.values.push_back(value(allow_large_data));
         return snapshot;
     }
 };
@@ -468,17 +464,20 @@ TEST(JournalProperty, MutatedDocumentsAreRefusedOrReadConsistently) {
         const std::string original = encoded(generate.journal(false));
         std::string mutated = original;
         if (i % 2 == 0) {
-            const std::size_t at = generate.number(0, static_cast<std::uint32_t>(mutated.size() - 1));
+            const std::size_t at =
+                generate.number(0, static_cast<std::uint32_t>(mutated.size() - 1));
             mutated[at] = generate.number(0, 1) == 0
                               ? interesting[generate.number(0, sizeof interesting - 2)]
                               : static_cast<char>(generate.number(0, 255));
         } else {
             const auto tree = nlohmann::ordered_json::parse(original);
             std::size_t objects = 0;
-            write_edited(tree, MemberEdit{.object = SIZE_MAX, .member = 0, .twice = false}, objects, mutated);
-            const MemberEdit edit{.object = generate.number(0, static_cast<std::uint32_t>(objects - 1)),
-                                  .member = generate.number(0, 6),
-                                  .twice = i % 4 == 1};
+            write_edited(tree, MemberEdit{.object = SIZE_MAX, .member = 0, .twice = false}, objects,
+                         mutated);
+            const MemberEdit edit{
+                .object = generate.number(0, static_cast<std::uint32_t>(objects - 1)),
+                .member = generate.number(0, 6),
+                .twice = i % 4 == 1};
             objects = 0;
             mutated.clear();
             write_edited(tree, edit, objects, mutated);
