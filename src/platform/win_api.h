@@ -253,6 +253,74 @@ BOOL QueryFullProcessImageNameW(HANDLE process, DWORD flags, char16_t* name, DWO
 BOOL TerminateProcess(HANDLE process, UINT exit_code);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 
+// Registry. These functions return the status (ERROR_SUCCESS or a Windows
+// error code) and leave the last error alone.
+struct HKEY__;
+using HKEY = HKEY__*;
+using REGSAM = DWORD;
+
+// The predefined roots, as <windows.h> spells them on 64-bit Windows: a
+// sign-extended 32-bit value. They are never opened or closed.
+inline HKEY const HKEY_LOCAL_MACHINE =
+    reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000002u)));
+inline HKEY const HKEY_USERS =
+    reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000003u)));
+
+inline constexpr DWORD ERROR_MORE_DATA = 234;
+inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+inline constexpr DWORD ERROR_KEY_DELETED = 1018;
+
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM KEY_CREATE_LINK = 0x0020;
+inline constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+inline constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+inline constexpr REGSAM READ_CONTROL = 0x00020000;
+inline constexpr REGSAM KEY_READ = READ_CONTROL | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
+inline constexpr REGSAM KEY_WRITE = READ_CONTROL | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
+
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0x0;
+inline constexpr DWORD REG_OPTION_CREATE_LINK = 0x2;
+inline constexpr DWORD REG_OPTION_OPEN_LINK = 0x8;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+// The type of a link key's "SymbolicLinkValue": the target's absolute
+// registry path ("\Registry\Machine\...", "\Registry\User\..."), UTF-16
+// without a terminating NUL.
+inline constexpr DWORD REG_LINK = 6;
+
+// A new handle in `result` on success (for an empty `sub_key` under a
+// predefined root, that root itself); `options` 0 or REG_OPTION_OPEN_LINK,
+// which opens a link key itself instead of its target.
+LONG RegOpenKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired,
+                   HKEY* result);
+// Opens `sub_key`, creating it and any missing key on its way; `disposition`
+// tells REG_CREATED_NEW_KEY from REG_OPENED_EXISTING_KEY. No class, no
+// security attributes.
+LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired,
+                     HKEY* result, DWORD* disposition);
+// Null `data` with a `data_size` asks for the size only. A buffer that is
+// too small gives ERROR_MORE_DATA with the size needed in `data_size`.
+LONG RegQueryValueExW(HKEY key, const char16_t* value_name, DWORD* type, std::uint8_t* data,
+                      DWORD* data_size);
+// The name of the value at `index`: `name_length` holds the buffer's length
+// in UTF-16 units (room for the NUL included) and receives the name's length
+// without it. Past the last value: ERROR_NO_MORE_ITEMS.
+LONG RegEnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* name_length);
+// The number of subkeys.
+LONG RegQueryInfoKeyW(HKEY key, DWORD* sub_keys);
+LONG RegSetValueExW(HKEY key, const char16_t* value_name, DWORD type, const std::uint8_t* data,
+                    DWORD data_size);
+LONG RegDeleteValueW(HKEY key, const char16_t* value_name);
+// Deletes a subkey that has no subkeys of its own; `desired` names the view
+// (KEY_WOW64_64KEY). A link at `sub_key` is followed: its target goes.
+LONG RegDeleteKeyExW(HKEY key, const char16_t* sub_key, REGSAM desired);
+LONG RegFlushKey(HKEY key);
+LONG RegCloseKey(HKEY key);
+
 }  // namespace win
 
 // Random bytes.

@@ -94,6 +94,25 @@ ProcessPrngFunction find_process_prng() {
         reinterpret_cast<void (*)()>(::GetProcAddress(module, "ProcessPrng")));
 }
 
+// The predefined roots carry the same bits on both sides of the seam.
+::HKEY native(HKEY key) { return reinterpret_cast<::HKEY>(key); }
+
+// An optional DWORD out-parameter, through a native DWORD.
+class OutDword {
+public:
+    explicit OutDword(DWORD* target) : target_(target), value_(target ? *target : 0) {}
+    ~OutDword() {
+        if (target_ != nullptr) *target_ = value_;
+    }
+    OutDword(const OutDword&) = delete;
+    OutDword& operator=(const OutDword&) = delete;
+    ::DWORD* get() { return target_ != nullptr ? &value_ : nullptr; }
+
+private:
+    DWORD* target_;
+    ::DWORD value_;
+};
+
 }  // namespace
 
 HANDLE CreateFileW(const char16_t* file_name, DWORD desired_access, DWORD share_mode,
@@ -292,5 +311,51 @@ BOOL ProcessPrng(std::uint8_t* data, std::size_t length) {
 NTSTATUS BCryptGenRandom(void* algorithm, std::uint8_t* buffer, std::uint32_t length, DWORD flags) {
     return ::BCryptGenRandom(static_cast<::BCRYPT_ALG_HANDLE>(algorithm), buffer, length, flags);
 }
+
+LONG RegOpenKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired,
+                   HKEY* result) {
+    ::HKEY opened = nullptr;
+    const LONG status = ::RegOpenKeyExW(native(key), wide(sub_key), options, desired, &opened);
+    *result = reinterpret_cast<HKEY>(opened);
+    return status;
+}
+LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired,
+                     HKEY* result, DWORD* disposition) {
+    ::HKEY created = nullptr;
+    OutDword out_disposition(disposition);
+    const LONG status = ::RegCreateKeyExW(native(key), wide(sub_key), 0, nullptr, options, desired,
+                                          nullptr, &created, out_disposition.get());
+    *result = reinterpret_cast<HKEY>(created);
+    return status;
+}
+LONG RegQueryValueExW(HKEY key, const char16_t* value_name, DWORD* type, std::uint8_t* data,
+                      DWORD* data_size) {
+    OutDword out_type(type);
+    OutDword out_size(data_size);
+    return ::RegQueryValueExW(native(key), wide(value_name), nullptr, out_type.get(), data,
+                              out_size.get());
+}
+LONG RegEnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* name_length) {
+    OutDword out_length(name_length);
+    return ::RegEnumValueW(native(key), index, wide(name), out_length.get(), nullptr, nullptr,
+                           nullptr, nullptr);
+}
+LONG RegQueryInfoKeyW(HKEY key, DWORD* sub_keys) {
+    OutDword out_sub_keys(sub_keys);
+    return ::RegQueryInfoKeyW(native(key), nullptr, nullptr, nullptr, out_sub_keys.get(), nullptr,
+                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+LONG RegSetValueExW(HKEY key, const char16_t* value_name, DWORD type, const std::uint8_t* data,
+                    DWORD data_size) {
+    return ::RegSetValueExW(native(key), wide(value_name), 0, type, data, data_size);
+}
+LONG RegDeleteValueW(HKEY key, const char16_t* value_name) {
+    return ::RegDeleteValueW(native(key), wide(value_name));
+}
+LONG RegDeleteKeyExW(HKEY key, const char16_t* sub_key, REGSAM desired) {
+    return ::RegDeleteKeyExW(native(key), wide(sub_key), desired, 0);
+}
+LONG RegFlushKey(HKEY key) { return ::RegFlushKey(native(key)); }
+LONG RegCloseKey(HKEY key) { return ::RegCloseKey(native(key)); }
 
 }  // namespace win
