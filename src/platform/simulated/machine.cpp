@@ -70,7 +70,10 @@ const std::string* Machine::security_descriptor(const void* memory) const {
 
 void Machine::restart(Restart kind) {
     handles_.clear();
-    if (kind == Restart::power_loss) files.power_loss();
+    if (kind == Restart::power_loss) {
+        files.power_loss();
+        registry.power_loss();
+    }
     crashed_ = false;
     changes_until_crash_ = 0;
     last_error = 0;

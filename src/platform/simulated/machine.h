@@ -10,6 +10,7 @@
 #include "platform/simulated/file_system.h"
 #include "platform/simulated/processes.h"
 #include "platform/simulated/random_source.h"
+#include "platform/simulated/registry.h"
 #include "platform/simulated/system_messages.h"
 #include "platform/simulated/user_environment.h"
 #include "platform/win_api.h"
@@ -46,6 +47,7 @@ public:
     Processes processes{clock};
     UserEnvironment environment;
     RandomSource random;
+    Registry registry;
 
     // The helper's own process.
     DWORD current_process_id = 4242;
@@ -90,7 +92,8 @@ public:
     bool crashed() const { return crashed_; }
     int changes_made() const { return changes_made_; }
     // Starts the machine again: every handle of the old run is gone; a power
-    // loss also drops file data that was written but not flushed.
+    // loss also drops file data that was written but not flushed, and the
+    // registry changes of every hive not flushed since.
     enum class Restart { clean, power_loss };
     void restart(Restart kind);
 
