@@ -1,0 +1,37 @@
+// Deleting one leaf key. The layer never deletes a tree: a key that has
+// subkeys is refused before anything is deleted.
+#include "windows/registry/registry.h"
+
+#include "windows/registry/registry_limits.h"
+
+namespace installer_helper {
+
+Result<> remove_registry_key(RegistryScope scope, std::string_view sid, std::string_view path) {
+    const std::size_t separator = path.rfind('\\');
+    if (separator == std::string_view::npos) return fail("Invalid registry deletion path.");
+    const std::string_view parent_path = path.substr(0, separator);
+    const std::string_view leaf = path.substr(separator + 1);
+
+    const auto parent = open_scoped_key(scope, sid, parent_path, true, false);
+    if (!parent) return std::unexpected(parent.error());
+    if (!*parent) return {};
+    {
+        // Opened on its own first, so that the leaf gets the link check.
+        const auto leaf_key = open_key_path((*parent)->get(), leaf, false, false);
+        if (!leaf_key) return std::unexpected(leaf_key.error());
+        if (!*leaf_key) return {};
+        if (auto no_subkeys = ensure_no_subkeys((*leaf_key)->get()); !no_subkeys) return no_subkeys;
+    }
+
+    const auto name = to_registry_name(leaf);
+    if (!name) return std::unexpected(name.error());
+    const win::LONG removed = win::RegDeleteKeyExW((*parent)->get(), name->c_str(), win::KEY_WOW64_64KEY);
+    if (!registry_limits::is_absent(removed)) {
+        if (auto checked = registry_error("key removal", static_cast<std::uint32_t>(removed)); !checked)
+            return checked;
+    }
+    // The removal must survive a power loss before the caller goes on.
+    return registry_error("removal flush", static_cast<std::uint32_t>(win::RegFlushKey((*parent)->get())));
+}
+
+}  // namespace installer_helper
