@@ -22,7 +22,9 @@ std::string utf16_hex(std::string_view text) {
     return hex;
 }
 
-RunResult printed(std::string_view type_and_hex) { return {0, std::string(type_and_hex) + "\n", ""}; }
+RunResult printed(std::string_view type_and_hex) {
+    return {0, std::string(type_and_hex) + "\n", ""};
+}
 const RunResult done{0, "", ""};
 
 class RegistryToolEndToEnd : public WineTest {
@@ -30,11 +32,14 @@ protected:
     // This test's own key below HKLM, absent at the start and removed at the end.
     std::string key(std::string_view relative = {}) const {
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string path = std::string("Software\\ih-e2e\\") + test->test_suite_name() + "\\" + test->name();
+        std::string path =
+            std::string("Software\\ih-e2e\\") + test->test_suite_name() + "\\" + test->name();
         if (!relative.empty()) path += "\\" + std::string(relative);
         return path;
     }
-    RunResult reg(const std::vector<std::string>& arguments) { return run_tool("ih-reg", arguments); }
+    RunResult reg(const std::vector<std::string>& arguments) {
+        return run_tool("ih-reg", arguments);
+    }
 
     void SetUp() override {
         WineTest::SetUp();
@@ -65,8 +70,10 @@ TEST_F(RegistryToolEndToEnd, RoundTripsEveryValueTypeExactly) {
         {"Wert-\xC3\xBC\xF0\x9F\x98\x80", "305419896", "01"},
     };
     for (const Case& value : cases) {
-        EXPECT_EQ(reg({"set", "HKLM", key("Values"), value.name, value.type, value.hex}), done) << value.name;
-        EXPECT_EQ(reg({"get", "HKLM", key("Values"), value.name}), printed(std::string(value.type) + " " + value.hex))
+        EXPECT_EQ(reg({"set", "HKLM", key("Values"), value.name, value.type, value.hex}), done)
+            << value.name;
+        EXPECT_EQ(reg({"get", "HKLM", key("Values"), value.name}),
+                  printed(std::string(value.type) + " " + value.hex))
             << value.name;
     }
 }
@@ -84,7 +91,8 @@ TEST_F(RegistryToolEndToEnd, LinkKeysAreLinks) {
     ASSERT_EQ(reg({"set", "HKLM", key("Target"), "Marker", "3", "01"}), done);
     ASSERT_EQ(reg({"link", "HKLM", key("Tree\\Link"), target}), done);
     // Opened as itself, the link key holds its target without a terminator.
-    EXPECT_EQ(reg({"get", "HKLM", key("Tree\\Link"), "SymbolicLinkValue"}), printed("6 " + utf16_hex(target)));
+    EXPECT_EQ(reg({"get", "HKLM", key("Tree\\Link"), "SymbolicLinkValue"}),
+              printed("6 " + utf16_hex(target)));
     EXPECT_EQ(reg({"get", "HKLM", key("Tree\\Link"), "Marker"}),
               (RunResult{99, "", "ih-reg: RegQueryValueExW failed (Windows error 2)\n"}));
     // An ordinary open follows it.
@@ -98,7 +106,8 @@ TEST_F(RegistryToolEndToEnd, LinkKeysAreLinks) {
 
 TEST_F(RegistryToolEndToEnd, DeletesSingleKeysAndLinksThemselves) {
     ASSERT_EQ(reg({"set", "HKLM", key("Parent\\Child"), "Value", "3", "01"}), done);
-    ASSERT_EQ(reg({"link", "HKLM", key("Link"), "\\Registry\\Machine\\" + key("Parent\\Child")}), done);
+    ASSERT_EQ(reg({"link", "HKLM", key("Link"), "\\Registry\\Machine\\" + key("Parent\\Child")}),
+              done);
     EXPECT_EQ(reg({"delete-key", "HKLM", key("Parent")}).status, 99u);  // it has a subkey
     EXPECT_EQ(reg({"delete-key", "HKLM", key("Link")}), done);
     EXPECT_EQ(reg({"get", "HKLM", key("Parent\\Child"), "Value"}), printed("3 01"));

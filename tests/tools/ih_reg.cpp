@@ -114,8 +114,9 @@ void set(HKEY root, const std::wstring& path, const std::wstring& name, DWORD ty
 
 void get(HKEY root, const std::wstring& path, const std::wstring& name) {
     Key key;
-    check(RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, key.put()),
-          "RegOpenKeyExW failed");
+    check(
+        RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, key.put()),
+        "RegOpenKeyExW failed");
     DWORD type = 0;
     DWORD size = 0;
     check(RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &size),
@@ -145,9 +146,10 @@ void link(HKEY root, const std::wstring& path, const std::wstring& target) {
 
 NtDeleteKeyFunction nt_delete_key() {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto function = ntdll == nullptr ? nullptr
-                                           : reinterpret_cast<NtDeleteKeyFunction>(reinterpret_cast<void (*)()>(
-                                                 GetProcAddress(ntdll, "NtDeleteKey")));
+    const auto function =
+        ntdll == nullptr ? nullptr
+                         : reinterpret_cast<NtDeleteKeyFunction>(
+                               reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtDeleteKey")));
     if (function == nullptr) tools::fail_tool(tool, "ntdll has no NtDeleteKey");
     return function;
 }
@@ -182,7 +184,8 @@ void delete_below(HKEY key) {
     for (;;) {
         wchar_t name[256];
         DWORD length = 256;
-        const LONG status = RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+        const LONG status =
+            RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) return;
         check(status, "RegEnumKeyExW failed");
         Key child;

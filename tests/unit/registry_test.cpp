@@ -65,13 +65,15 @@ protected:
 
 TEST_F(RegistryTest, ErrorSentenceCarriesTheWordAndTheStatusInDecimal) {
     EXPECT_TRUE(registry_error("key open", 0));
-    EXPECT_EQ(error_of(registry_error("key open", 5)), "Registry key open failed (Windows error 5).");
+    EXPECT_EQ(error_of(registry_error("key open", 5)),
+              "Registry key open failed (Windows error 5).");
     EXPECT_EQ(error_of(registry_error("restore flush", 0xC000009Au)),
               "Registry restore flush failed (Windows error 3221225626).");
 }
 
 TEST_F(RegistryTest, NamesAreNulTerminatedUtf16AndMustNotHoldNul) {
-    EXPECT_EQ(to_registry_name("Dé\xF0\x9F\x98\x80").value(), std::u16string(u"Dé\U0001F600") + u'\0');
+    EXPECT_EQ(to_registry_name("Dé\xF0\x9F\x98\x80").value(),
+              std::u16string(u"Dé\U0001F600") + u'\0');
     EXPECT_EQ(to_registry_name("").value(), std::u16string(1, u'\0'));
     EXPECT_EQ(error_of(to_registry_name(std::string_view("a\0b", 3))),
               "A registry name contains a null character.");
@@ -81,9 +83,9 @@ TEST_F(RegistryTest, MalformedPathsAreRefusedBeforeAnyRegistryCall) {
     machine.registry.add_key(HKLM, "Software\\A\\B");
     for (const std::string_view path :
          {std::string_view(""), std::string_view("\\Software"), std::string_view("Software\\"),
-          std::string_view("Software\\\\A"), std::string_view("."), std::string_view("Software\\.\\A"),
-          std::string_view("Software\\A\\.."), std::string_view("Software/A"),
-          std::string_view("Software\\A\0B", 12)}) {
+          std::string_view("Software\\\\A"), std::string_view("."),
+          std::string_view("Software\\.\\A"), std::string_view("Software\\A\\.."),
+          std::string_view("Software/A"), std::string_view("Software\\A\0B", 12)}) {
         EXPECT_EQ(open_machine(path), invalid_path) << path;
         EXPECT_EQ(open_outcome(RegistryScope::User, player_sid, path), invalid_path) << path;
     }
@@ -91,8 +93,11 @@ TEST_F(RegistryTest, MalformedPathsAreRefusedBeforeAnyRegistryCall) {
 }
 
 TEST_F(RegistryTest, UserScopeNeedsAnAccountSid) {
-    for (const char* sid : {"", "S-1-5-18", "S-1-5-21-1-2-3-1001\\Software", "player", "s-1-5-21-1-1001"})
-        EXPECT_EQ(open_outcome(RegistryScope::User, sid, "Software"), "Invalid player registry SID.") << sid;
+    for (const char* sid :
+         {"", "S-1-5-18", "S-1-5-21-1-2-3-1001\\Software", "player", "s-1-5-21-1-1001"})
+        EXPECT_EQ(open_outcome(RegistryScope::User, sid, "Software"),
+                  "Invalid player registry SID.")
+            << sid;
     EXPECT_EQ(open_outcome(RegistryScope::Machine, "not a SID", "Software"), "absent");
 }
 
@@ -111,21 +116,25 @@ TEST_F(RegistryTest, EveryComponentIsOpenedWithTheModesAccess) {
     machine.registry.add_key(HKLM, "Software\\Q\\Leaf");
     machine.registry.find(HKLM, "Software\\Q")->denied_access = win::KEY_SET_VALUE;
     EXPECT_EQ(open_machine("Software\\Q\\Leaf"), "present");
-    EXPECT_EQ(open_machine("Software\\Q\\Leaf", true), "Registry key open failed (Windows error 5).");
+    EXPECT_EQ(open_machine("Software\\Q\\Leaf", true),
+              "Registry key open failed (Windows error 5).");
 }
 
 TEST_F(RegistryTest, ALinkAnywhereOnThePathIsRefused) {
     machine.registry.add_key(HKLM, "Software\\Real\\Sub\\Deeper");
     machine.registry.add_link(HKLM, "Software\\Link", "\\Registry\\Machine\\Software\\Real");
-    machine.registry.add_link(HKLM, "Software\\Real\\Sub\\Deeper\\Last", "\\Registry\\Machine\\Software");
+    machine.registry.add_link(HKLM, "Software\\Real\\Sub\\Deeper\\Last",
+                              "\\Registry\\Machine\\Software");
     machine.registry.add_link(HKU, player_sid, "\\Registry\\Machine\\Software\\Real");
-    for (const char* path : {"Software\\Link", "Software\\Link\\Sub", "Software\\Real\\Sub\\Deeper\\Last"}) {
+    for (const char* path :
+         {"Software\\Link", "Software\\Link\\Sub", "Software\\Real\\Sub\\Deeper\\Last"}) {
         EXPECT_EQ(open_machine(path), link_refused) << path;
         EXPECT_EQ(open_machine(path, true, true), link_refused) << path;
     }
     EXPECT_EQ(open_outcome(RegistryScope::User, player_sid, "Sub"), link_refused);
     // A value of that name with another type does not make a link.
-    machine.registry.set_value(HKLM, "Software\\Real", "SymbolicLinkValue", installer_helper::REG_SZ,
+    machine.registry.set_value(HKLM, "Software\\Real", "SymbolicLinkValue",
+                               installer_helper::REG_SZ,
                                string_bytes("\\Registry\\Machine\\Software"));
     EXPECT_EQ(open_machine("Software\\Real\\Sub"), "present");
 }
@@ -156,24 +165,31 @@ TEST_F(RegistryTest, FailedCallsNameTheirOperation) {
     machine.faults.fail_nth("RegOpenKeyExW", 1, win::ERROR_ACCESS_DENIED, u"Quillmora");
     EXPECT_EQ(open_machine("Software\\Quillmora"), "Registry key open failed (Windows error 5).");
     machine.registry.find(HKLM, "Software\\Quillmora")->denied_access = win::KEY_CREATE_SUB_KEY;
-    EXPECT_EQ(open_machine(launcher_key, true, true), "Registry key open failed (Windows error 5).");
+    EXPECT_EQ(open_machine(launcher_key, true, true),
+              "Registry key open failed (Windows error 5).");
     machine.faults.fail_nth("RegQueryValueExW", 2, win::ERROR_NOT_READY, u"SymbolicLinkValue");
-    EXPECT_EQ(open_machine("Software\\Quillmora"), "Registry link inspection failed (Windows error 21).");
+    EXPECT_EQ(open_machine("Software\\Quillmora"),
+              "Registry link inspection failed (Windows error 21).");
 }
 
 TEST_F(RegistryTest, ValuesAreReadAsStored) {
-    machine.registry.set_value(HKLM, launcher_key, "", installer_helper::REG_SZ, string_bytes("default"));
+    machine.registry.set_value(HKLM, launcher_key, "", installer_helper::REG_SZ,
+                               string_bytes("default"));
     machine.registry.set_value(HKLM, launcher_key, "Empty", installer_helper::REG_BINARY, {});
     machine.registry.set_value(HKLM, launcher_key, "Odd", 0x12345678, {1, 2, 3});
-    EXPECT_EQ(read_value("").value(), (RegistryValue{"", installer_helper::REG_SZ, string_bytes("default")}));
-    EXPECT_EQ(read_value("empty").value(), (RegistryValue{"empty", installer_helper::REG_BINARY, {}}));
+    EXPECT_EQ(read_value("").value(),
+              (RegistryValue{"", installer_helper::REG_SZ, string_bytes("default")}));
+    EXPECT_EQ(read_value("empty").value(),
+              (RegistryValue{"empty", installer_helper::REG_BINARY, {}}));
     EXPECT_EQ(read_value("Odd").value(), (RegistryValue{"Odd", 0x12345678, {1, 2, 3}}));
     EXPECT_EQ(read_value("Missing").value(), std::nullopt);
 }
 
 TEST_F(RegistryTest, ValuesUpToTheLimitAreRead) {
-    machine.registry.set_value(HKLM, launcher_key, "Full", installer_helper::REG_BINARY, sim::Bytes(largest, 7));
-    machine.registry.set_value(HKLM, launcher_key, "Over", installer_helper::REG_BINARY, sim::Bytes(largest + 1));
+    machine.registry.set_value(HKLM, launcher_key, "Full", installer_helper::REG_BINARY,
+                               sim::Bytes(largest, 7));
+    machine.registry.set_value(HKLM, launcher_key, "Over", installer_helper::REG_BINARY,
+                               sim::Bytes(largest + 1));
     EXPECT_EQ(read_value("Full").value()->data, sim::Bytes(largest, 7));
     EXPECT_EQ(error_of(read_value("Over")), "Launcher registry value is too large.");
     // The larger one is measured, never read: three link checks and two
@@ -190,7 +206,8 @@ TEST_F(RegistryTest, AValueThatKeepsGrowingIsReadThreeTimesAtMost) {
     machine.registry.set_value(HKLM, launcher_key, "Shrinks", installer_helper::REG_BINARY, three)
         .rewrites_after_size_query = {one};
     EXPECT_EQ(read_value("Twice").value()->data, three);
-    EXPECT_EQ(error_of(read_value("Always")), "Launcher registry changed repeatedly while being read.");
+    EXPECT_EQ(error_of(read_value("Always")),
+              "Launcher registry changed repeatedly while being read.");
     EXPECT_EQ(read_value("Shrinks").value()->data, one);
 }
 
@@ -200,7 +217,8 @@ TEST_F(RegistryTest, FailedReadsNameTheirStep) {
     EXPECT_EQ(error_of(read_value("Value")), "Registry value size read failed (Windows error 5).");
     machine.faults.fail_nth("RegQueryValueExW", 2, win::ERROR_NOT_READY, u"Value");
     EXPECT_EQ(error_of(read_value("Value")), "Registry value read failed (Windows error 21).");
-    EXPECT_EQ(error_of(read_value(std::string_view("Va\0lue", 6))), "A registry name contains a null character.");
+    EXPECT_EQ(error_of(read_value(std::string_view("Va\0lue", 6))),
+              "A registry name contains a null character.");
 }
 
 struct ShapeCase {
@@ -212,18 +230,28 @@ struct ShapeCase {
 TEST_F(RegistryTest, LauncherValuesMustHaveTheShapeOfTheirType) {
     using namespace installer_helper;
     const std::vector<ShapeCase> cases = {
-        {REG_SZ, {0, 0}, true},           {REG_SZ, {'a', 0, 0, 0}, true},
-        {REG_SZ, {}, false},              {REG_SZ, {0}, false},
-        {REG_SZ, {'a', 0}, false},        {REG_SZ, {'a', 0, 0}, false},
-        {REG_EXPAND_SZ, {0, 0}, true},    {REG_EXPAND_SZ, {'%', 0}, false},
-        {REG_BINARY, {}, true},           {REG_BINARY, {9, 9, 9}, true},
-        {REG_DWORD, {1, 2, 3, 4}, true},  {REG_DWORD, {1, 2, 3}, false},
+        {REG_SZ, {0, 0}, true},
+        {REG_SZ, {'a', 0, 0, 0}, true},
+        {REG_SZ, {}, false},
+        {REG_SZ, {0}, false},
+        {REG_SZ, {'a', 0}, false},
+        {REG_SZ, {'a', 0, 0}, false},
+        {REG_EXPAND_SZ, {0, 0}, true},
+        {REG_EXPAND_SZ, {'%', 0}, false},
+        {REG_BINARY, {}, true},
+        {REG_BINARY, {9, 9, 9}, true},
+        {REG_DWORD, {1, 2, 3, 4}, true},
+        {REG_DWORD, {1, 2, 3}, false},
         {REG_DWORD, {1, 2, 3, 4, 5}, false},
-        {REG_MULTI_SZ, {0, 0, 0, 0}, true}, {REG_MULTI_SZ, {'a', 0, 0, 0, 0, 0}, true},
-        {REG_MULTI_SZ, {0, 0}, false},    {REG_MULTI_SZ, {'a', 0, 0, 0, 0}, false},
+        {REG_MULTI_SZ, {0, 0, 0, 0}, true},
+        {REG_MULTI_SZ, {'a', 0, 0, 0, 0, 0}, true},
+        {REG_MULTI_SZ, {0, 0}, false},
+        {REG_MULTI_SZ, {'a', 0, 0, 0, 0}, false},
         {REG_MULTI_SZ, {'a', 0, 'b', 0}, false},
-        {REG_QWORD, sim::Bytes(8), true}, {REG_QWORD, sim::Bytes(4), false},
-        {0 /* REG_NONE */, {}, false},    {REG_LINK, {'a', 0}, false},
+        {REG_QWORD, sim::Bytes(8), true},
+        {REG_QWORD, sim::Bytes(4), false},
+        {0 /* REG_NONE */, {}, false},
+        {REG_LINK, {'a', 0}, false},
         {5 /* REG_DWORD_BIG_ENDIAN */, {0, 0, 0, 1}, false},
         {8 /* REG_RESOURCE_LIST */, {}, false},
     };
@@ -236,11 +264,13 @@ TEST_F(RegistryTest, LauncherValuesMustHaveTheShapeOfTheirType) {
 
 TEST_F(RegistryTest, LauncherValueNamesAndSizesHaveLimits) {
     const auto check = [](std::string name, std::size_t bytes) {
-        return error_of(check_launcher_value({std::move(name), installer_helper::REG_BINARY, sim::Bytes(bytes)}));
+        return error_of(check_launcher_value(
+            {std::move(name), installer_helper::REG_BINARY, sim::Bytes(bytes)}));
     };
     EXPECT_EQ(check("", largest), "(success)");
     EXPECT_EQ(check(std::string(0x3FFF, 'n'), 0), "(success)");
-    EXPECT_EQ(check(std::string(0x3FFE, 'n') + "\xF0\x9F\x98\x80", 0), "Invalid launcher registry value.");
+    EXPECT_EQ(check(std::string(0x3FFE, 'n') + "\xF0\x9F\x98\x80", 0),
+              "Invalid launcher registry value.");
     EXPECT_EQ(check(std::string(0x4000, 'n'), 0), "Invalid launcher registry value.");
     EXPECT_EQ(check(std::string("a\0b", 3), 0), "Invalid launcher registry value.");
     EXPECT_EQ(check("Name", largest + 1), "Invalid launcher registry value.");
@@ -253,26 +283,37 @@ TEST_F(RegistryTest, StringsAreDecodedWithoutTheirTerminator) {
               "C:\\Games\\Ünïcode \xF0\x9F\x98\x80");
     EXPECT_EQ(read_string(string_bytes("%LOCALAPPDATA%\\Quillmora"), REG_EXPAND_SZ).value(),
               "%LOCALAPPDATA%\\Quillmora");
-    EXPECT_EQ(error_of(read_string({'a', 0, 0, 0, 0, 0})), "Registry string contains an embedded null.");
-    EXPECT_EQ(error_of(read_string({'a', 0, 0, 0, 'b', 0, 0, 0})), "Registry string contains an embedded null.");
+    EXPECT_EQ(error_of(read_string({'a', 0, 0, 0, 0, 0})),
+              "Registry string contains an embedded null.");
+    EXPECT_EQ(error_of(read_string({'a', 0, 0, 0, 'b', 0, 0, 0})),
+              "Registry string contains an embedded null.");
     EXPECT_EQ(error_of(read_string({'a', 0})), malformed);
     EXPECT_EQ(error_of(read_string({0x00, 0xD8, 0, 0})), "Invalid UTF-16 registry string.");
-    EXPECT_EQ(error_of(read_string(dword_bytes(1), installer_helper::REG_DWORD)), "Expected a registry string.");
-    EXPECT_EQ(error_of(read_string({}, installer_helper::REG_BINARY)), "Expected a registry string.");
+    EXPECT_EQ(error_of(read_string(dword_bytes(1), installer_helper::REG_DWORD)),
+              "Expected a registry string.");
+    EXPECT_EQ(error_of(read_string({}, installer_helper::REG_BINARY)),
+              "Expected a registry string.");
 }
 
 TEST_F(RegistryTest, AbsentStringsAreNotErrors) {
-    machine.registry.set_value(HKU, std::string(player_sid) + "\\Software\\Q", "Here", installer_helper::REG_SZ,
-                               string_bytes("user"));
-    EXPECT_EQ(read_registry_string(RegistryScope::User, player_sid, "Software\\Q", "here").value(), "user");
-    EXPECT_EQ(read_registry_string(RegistryScope::User, player_sid, "Software\\Q", "Gone").value(), std::nullopt);
-    EXPECT_EQ(read_registry_string(RegistryScope::User, player_sid, "Software\\None", "Here").value(), std::nullopt);
-    EXPECT_EQ(read_registry_string(RegistryScope::Machine, player_sid, "Software\\Q", "Here").value(), std::nullopt);
+    machine.registry.set_value(HKU, std::string(player_sid) + "\\Software\\Q", "Here",
+                               installer_helper::REG_SZ, string_bytes("user"));
+    EXPECT_EQ(read_registry_string(RegistryScope::User, player_sid, "Software\\Q", "here").value(),
+              "user");
+    EXPECT_EQ(read_registry_string(RegistryScope::User, player_sid, "Software\\Q", "Gone").value(),
+              std::nullopt);
+    EXPECT_EQ(
+        read_registry_string(RegistryScope::User, player_sid, "Software\\None", "Here").value(),
+        std::nullopt);
+    EXPECT_EQ(
+        read_registry_string(RegistryScope::Machine, player_sid, "Software\\Q", "Here").value(),
+        std::nullopt);
 }
 
 TEST_F(RegistryTest, DwordsAreReadFromTheMachineLittleEndian) {
     constexpr const char* runtime = "SOFTWARE\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64";
-    machine.registry.set_value(HKLM, runtime, "Installed", installer_helper::REG_DWORD, dword_bytes(0xA1B2C3D4));
+    machine.registry.set_value(HKLM, runtime, "Installed", installer_helper::REG_DWORD,
+                               dword_bytes(0xA1B2C3D4));
     machine.registry.set_value(HKLM, runtime, "Short", installer_helper::REG_DWORD, {1, 0, 0});
     machine.registry.set_value(HKLM, runtime, "Text", installer_helper::REG_SZ, string_bytes("1"));
     machine.registry.set_value(HKLM, runtime, "None", 0, dword_bytes(1));
@@ -314,14 +355,17 @@ TEST_F(RegistryTest, EnumerationRefusesWhatALauncherKeyNeverHolds) {
 }
 
 TEST_F(RegistryTest, AValueThatVanishesDuringEnumerationFailsIt) {
-    machine.registry.set_value(HKLM, launcher_key, "First", installer_helper::REG_SZ, string_bytes("1"));
-    machine.registry.set_value(HKLM, launcher_key, "Going", installer_helper::REG_SZ, string_bytes("2"))
+    machine.registry.set_value(HKLM, launcher_key, "First", installer_helper::REG_SZ,
+                               string_bytes("1"));
+    machine.registry
+        .set_value(HKLM, launcher_key, "Going", installer_helper::REG_SZ, string_bytes("2"))
         .vanishes_after_enumeration = true;
     EXPECT_EQ(error_of(enumerate()), "Launcher registry changed during enumeration.");
 }
 
 TEST_F(RegistryTest, FailedEnumerationCallsNameTheirOperation) {
-    machine.registry.set_value(HKLM, launcher_key, "Value", installer_helper::REG_SZ, string_bytes("1"));
+    machine.registry.set_value(HKLM, launcher_key, "Value", installer_helper::REG_SZ,
+                               string_bytes("1"));
     machine.faults.fail_nth("RegQueryInfoKeyW", 1, win::ERROR_ACCESS_DENIED);
     EXPECT_EQ(error_of(enumerate()), "Registry subkey inspection failed (Windows error 5).");
     machine.faults.fail_nth("RegEnumValueW", 2, win::ERROR_NOT_READY);
@@ -336,10 +380,12 @@ protected:
 };
 
 TEST_F(RegistryRemovalTest, RemovesTheLeafDurably) {
-    machine.registry.set_value(HKLM, launcher_key, "Value", installer_helper::REG_SZ, string_bytes("1"));
+    machine.registry.set_value(HKLM, launcher_key, "Value", installer_helper::REG_SZ,
+                               string_bytes("1"));
     machine.registry.add_key(HKLM, "Software\\Quillmora\\Sibling");
     EXPECT_EQ(remove(launcher_key), "(success)");
-    EXPECT_EQ(machine.registry.subkey_names(HKLM, "Software\\Quillmora"), std::vector<std::string>{"Sibling"});
+    EXPECT_EQ(machine.registry.subkey_names(HKLM, "Software\\Quillmora"),
+              std::vector<std::string>{"Sibling"});
     machine.restart(sim::Machine::Restart::power_loss);
     EXPECT_FALSE(machine.registry.exists(HKLM, launcher_key));
 }
@@ -361,7 +407,8 @@ TEST_F(RegistryRemovalTest, AbsentKeysNeedNothing) {
 TEST_F(RegistryRemovalTest, RefusesWhatIsNotASingleLeafKey) {
     machine.registry.add_key(HKLM, std::string(launcher_key) + "\\Sub");
     machine.registry.add_key(HKLM, "Software\\Real");
-    machine.registry.add_link(HKLM, "Software\\Quillmora\\Link", "\\Registry\\Machine\\Software\\Real");
+    machine.registry.add_link(HKLM, "Software\\Quillmora\\Link",
+                              "\\Registry\\Machine\\Software\\Real");
     EXPECT_EQ(remove("Software"), "Invalid registry deletion path.");
     EXPECT_EQ(remove(launcher_key), "Unexpected subkeys in launcher registration.");
     EXPECT_EQ(remove("Software\\Quillmora\\Link"), link_refused);

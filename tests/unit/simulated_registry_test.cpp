@@ -72,13 +72,16 @@ TEST_F(SimulatedRegistryTest, CreationTellsNewFromExistingAndKeepsToHives) {
     machine.registry.add_key(HKLM, "Software");
     HKEY key = nullptr;
     win::DWORD disposition = 0;
-    ASSERT_EQ(win::RegCreateKeyExW(HKLM, u"Software\\A\\B", 0, win::KEY_WRITE, &key, &disposition), success);
+    ASSERT_EQ(win::RegCreateKeyExW(HKLM, u"Software\\A\\B", 0, win::KEY_WRITE, &key, &disposition),
+              success);
     EXPECT_EQ(disposition, win::REG_CREATED_NEW_KEY);
     win::RegCloseKey(key);
-    ASSERT_EQ(win::RegCreateKeyExW(HKLM, u"software\\a", 0, win::KEY_WRITE, &key, &disposition), success);
+    ASSERT_EQ(win::RegCreateKeyExW(HKLM, u"software\\a", 0, win::KEY_WRITE, &key, &disposition),
+              success);
     EXPECT_EQ(disposition, win::REG_OPENED_EXISTING_KEY);
     win::RegCloseKey(key);
-    EXPECT_EQ(win::RegCreateKeyExW(HKLM, u"NewHive", 0, win::KEY_WRITE, &key, &disposition), access_denied);
+    EXPECT_EQ(win::RegCreateKeyExW(HKLM, u"NewHive", 0, win::KEY_WRITE, &key, &disposition),
+              access_denied);
     EXPECT_EQ(machine.registry.subkey_names(HKLM, ""), std::vector<std::string>{"Software"});
 }
 
@@ -89,7 +92,8 @@ TEST_F(SimulatedRegistryTest, ValuesKeepTheirPlaceAndNameWhenRewritten) {
     const std::uint8_t byte = 1;
     for (const char16_t* name : {u"First", u"Second", u"FIRST"})
         EXPECT_EQ(win::RegSetValueExW(key, name, 3, &byte, 1), success);
-    EXPECT_EQ(machine.registry.value_names(HKLM, "Software\\Q"), (std::vector<std::string>{"First", "Second"}));
+    EXPECT_EQ(machine.registry.value_names(HKLM, "Software\\Q"),
+              (std::vector<std::string>{"First", "Second"}));
     EXPECT_EQ(win::RegDeleteValueW(key, u"first"), success);
     EXPECT_EQ(win::RegDeleteValueW(key, u"first"), not_found);
     win::RegCloseKey(key);
@@ -106,10 +110,12 @@ TEST_F(SimulatedRegistryTest, SmallBuffersGetTheSizeAndTheLastErrorIsLeftAlone) 
     ASSERT_EQ(open(HKLM, u"Software\\Q", &key), success);
     std::uint8_t buffer[2] = {};
     win::DWORD size = sizeof buffer;
-    EXPECT_EQ(win::RegQueryValueExW(key, u"Value", nullptr, buffer, &size), LONG(win::ERROR_MORE_DATA));
+    EXPECT_EQ(win::RegQueryValueExW(key, u"Value", nullptr, buffer, &size),
+              LONG(win::ERROR_MORE_DATA));
     EXPECT_EQ(size, 4u);
     machine.faults.fail_nth("RegQueryValueExW", 1, win::ERROR_NOT_READY);
-    EXPECT_EQ(win::RegQueryValueExW(key, u"Value", nullptr, nullptr, &size), LONG(win::ERROR_NOT_READY));
+    EXPECT_EQ(win::RegQueryValueExW(key, u"Value", nullptr, nullptr, &size),
+              LONG(win::ERROR_NOT_READY));
     EXPECT_EQ(machine.last_error, 1234u);
     win::RegCloseKey(key);
 }
@@ -119,7 +125,8 @@ TEST_F(SimulatedRegistryTest, HandlesToADeletedKeyStillCloseButDoNothingElse) {
     HKEY key = nullptr;
     ASSERT_EQ(open(HKLM, u"Software\\Q", &key), success);
     machine.registry.remove_key(HKLM, "Software\\Q");
-    EXPECT_EQ(win::RegQueryValueExW(key, u"Value", nullptr, nullptr, nullptr), LONG(win::ERROR_KEY_DELETED));
+    EXPECT_EQ(win::RegQueryValueExW(key, u"Value", nullptr, nullptr, nullptr),
+              LONG(win::ERROR_KEY_DELETED));
     EXPECT_EQ(machine.open_handle_count(), 1u);  // what the leak check counts
     EXPECT_EQ(win::RegCloseKey(key), success);
     EXPECT_EQ(win::RegCloseKey(key), LONG(win::ERROR_INVALID_HANDLE));
@@ -139,7 +146,8 @@ TEST_F(SimulatedRegistryTest, APowerLossDropsWhatNoFlushOfItsHiveCovered) {
     EXPECT_EQ(win::RegFlushKey(software), success);
     EXPECT_EQ(win::RegSetValueExW(software, u"LostToo", 3, &byte, 1), success);
     machine.restart(sim::Machine::Restart::power_loss);
-    EXPECT_EQ(machine.registry.value_names(HKLM, "Software\\Q"), std::vector<std::string>{"Flushed"});
+    EXPECT_EQ(machine.registry.value_names(HKLM, "Software\\Q"),
+              std::vector<std::string>{"Flushed"});
     EXPECT_EQ(machine.registry.value_names(HKLM, "System\\Q"), std::vector<std::string>{});
 }
 
@@ -150,11 +158,13 @@ TEST_F(SimulatedRegistryTest, ChangesCountTowardsACrash) {
     machine.crash_at_change(2);
     const std::uint8_t byte = 1;
     EXPECT_EQ(win::RegSetValueExW(key, u"Before", 3, &byte, 1), success);
-    EXPECT_EQ(win::RegQueryValueExW(key, u"Before", nullptr, nullptr, nullptr), success);  // reads do not count
+    EXPECT_EQ(win::RegQueryValueExW(key, u"Before", nullptr, nullptr, nullptr),
+              success);  // reads do not count
     EXPECT_EQ(win::RegDeleteValueW(key, u"Before"), LONG(win::ERROR_NOT_READY));
     EXPECT_TRUE(machine.crashed());
     machine.restart(sim::Machine::Restart::clean);
-    EXPECT_EQ(machine.registry.value_names(HKLM, "Software\\Q"), std::vector<std::string>{"Before"});
+    EXPECT_EQ(machine.registry.value_names(HKLM, "Software\\Q"),
+              std::vector<std::string>{"Before"});
 }
 
 }  // namespace

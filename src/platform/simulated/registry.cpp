@@ -52,7 +52,8 @@ std::vector<std::u16string> setup_components(std::string_view path) {
 // "\Registry\Machine" or "\Registry\User", then the end or a backslash.
 bool starts_with_root(std::u16string_view target, std::u16string_view prefix,
                       std::u16string_view& rest) {
-    if (target.size() < prefix.size() || !equal_ignoring_case(target.substr(0, prefix.size()), prefix))
+    if (target.size() < prefix.size() ||
+        !equal_ignoring_case(target.substr(0, prefix.size()), prefix))
         return false;
     rest = target.substr(prefix.size());
     if (rest.empty()) return true;
@@ -71,7 +72,9 @@ KeyValue* Key::find_value(std::u16string_view value_name) {
 }
 
 Registry::Registry()
-    : machine_(make_root()), users_(make_root()), durable_machine_(make_root()),
+    : machine_(make_root()),
+      users_(make_root()),
+      durable_machine_(make_root()),
       durable_users_(make_root()) {}
 
 Key& Registry::add_key(win::HKEY root_key, std::string_view path) {
@@ -90,7 +93,8 @@ KeyValue& Registry::set_value(win::HKEY root_key, std::string_view path, std::st
     Key& key = add_key(root_key, path);
     const std::u16string wide_name = utf16_from_wtf8(name);
     KeyValue* value = key.find_value(wide_name);
-    if (value == nullptr) value = &key.values.emplace_back(KeyValue{wide_name, type, {}, {}, false});
+    if (value == nullptr)
+        value = &key.values.emplace_back(KeyValue{wide_name, type, {}, {}, false});
     value->type = type;
     value->data = std::move(data);
     make_all_durable();
@@ -135,7 +139,8 @@ std::vector<std::string> Registry::value_names(win::HKEY root_key, std::string_v
 std::vector<std::string> Registry::subkey_names(win::HKEY root_key, std::string_view path) {
     std::vector<std::string> names;
     if (Key* key = find(root_key, path))
-        for (const auto& [upper, child] : key->subkeys) names.push_back(wtf8_from_utf16(child->name));
+        for (const auto& [upper, child] : key->subkeys)
+            names.push_back(wtf8_from_utf16(child->name));
     return names;
 }
 
@@ -151,7 +156,8 @@ bool Registry::is_root(win::HKEY key) const {
 const KeyPtr& Registry::root(win::HKEY key) {
     if (key == win::HKEY_LOCAL_MACHINE) return machine_;
     if (key == win::HKEY_USERS) return users_;
-    throw std::invalid_argument("sim: the registry has the roots HKEY_LOCAL_MACHINE and HKEY_USERS");
+    throw std::invalid_argument(
+        "sim: the registry has the roots HKEY_LOCAL_MACHINE and HKEY_USERS");
 }
 
 KeyLookup Registry::resolve(const KeyPtr& start, std::u16string_view path, bool open_link) {
@@ -186,17 +192,20 @@ KeyLookup Registry::walk(const KeyPtr& start, std::u16string_view path, bool ope
 
 KeyPtr Registry::follow_link(const Key& link, int depth) {
     if (depth > max_link_depth) return nullptr;
-    const auto target_value = std::find_if(link.values.begin(), link.values.end(), [](const KeyValue& value) {
-        return equal_ignoring_case(value.name, u"SymbolicLinkValue");
-    });
+    const auto target_value =
+        std::find_if(link.values.begin(), link.values.end(), [](const KeyValue& value) {
+            return equal_ignoring_case(value.name, u"SymbolicLinkValue");
+        });
     if (target_value == link.values.end() || target_value->type != win::REG_LINK) return nullptr;
     std::u16string target;
     for (std::size_t i = 0; i + 1 < target_value->data.size(); i += 2)
-        target.push_back(static_cast<char16_t>(target_value->data[i] | (target_value->data[i + 1] << 8)));
+        target.push_back(
+            static_cast<char16_t>(target_value->data[i] | (target_value->data[i + 1] << 8)));
     std::u16string_view rest;
     if (starts_with_root(target, u"\\Registry\\Machine", rest))
         return walk(machine_, rest, false, depth).key;
-    if (starts_with_root(target, u"\\Registry\\User", rest)) return walk(users_, rest, false, depth).key;
+    if (starts_with_root(target, u"\\Registry\\User", rest))
+        return walk(users_, rest, false, depth).key;
     return nullptr;
 }
 

@@ -31,9 +31,11 @@ struct KeyValue {
 struct Key {
     std::u16string name;
     Key* parent = nullptr;
-    std::map<std::u16string, std::shared_ptr<Key>> subkeys;  // by upper-case name, enumeration order
-    std::vector<KeyValue> values;                            // enumeration order
-    bool is_link = false;  // created with REG_OPTION_CREATE_LINK; its target is its "SymbolicLinkValue"
+    // By upper-case name, which is also the order RegEnumKeyExW lists them in.
+    std::map<std::u16string, std::shared_ptr<Key>> subkeys;
+    std::vector<KeyValue> values;  // enumeration order
+    // Created with REG_OPTION_CREATE_LINK; its "SymbolicLinkValue" names the target.
+    bool is_link = false;
     bool deleted = false;  // handles that are still open see ERROR_KEY_DELETED
 
     // Stand-ins for access control and failing storage.

@@ -67,7 +67,8 @@ OpenKey open_key_of(Machine& machine, HKEY handle) {
 // The key behind a handle that must have been opened with `needed`.
 OpenKey open_key_with(Machine& machine, HKEY handle, REGSAM needed) {
     OpenKey open = open_key_of(machine, handle);
-    if (open.error == 0 && (open.access & needed) != needed) open.error = status(ERROR_ACCESS_DENIED);
+    if (open.error == 0 && (open.access & needed) != needed)
+        open.error = status(ERROR_ACCESS_DENIED);
     return open;
 }
 
@@ -82,8 +83,7 @@ HKEY new_handle(Machine& machine, KeyPtr key, REGSAM desired) {
 
 }  // namespace
 
-LONG RegOpenKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired,
-                   HKEY* result) {
+LONG RegOpenKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired, HKEY* result) {
     Machine& machine = current();
     *result = nullptr;
     if (auto failed = refused(machine, "RegOpenKeyExW", false, text_of(sub_key))) return *failed;
@@ -94,16 +94,16 @@ LONG RegOpenKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desi
         *result = key;
         return ERROR_SUCCESS;
     }
-    const sim::KeyLookup lookup = machine.registry.resolve(
-        base.key, text_of(sub_key), (options & REG_OPTION_OPEN_LINK) != 0);
+    const sim::KeyLookup lookup =
+        machine.registry.resolve(base.key, text_of(sub_key), (options & REG_OPTION_OPEN_LINK) != 0);
     if (!lookup.key) return status(lookup.error);
     if (denies(*lookup.key, desired)) return status(ERROR_ACCESS_DENIED);
     *result = new_handle(machine, lookup.key, desired);
     return ERROR_SUCCESS;
 }
 
-LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired,
-                     HKEY* result, DWORD* disposition) {
+LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired, HKEY* result,
+                     DWORD* disposition) {
     Machine& machine = current();
     *result = nullptr;
     if (auto failed = refused(machine, "RegCreateKeyExW", true, text_of(sub_key))) return *failed;
@@ -125,7 +125,8 @@ LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM de
         const bool last = separator == std::u16string_view::npos;
         if (component.empty() && !(last && current_key == base.key))
             return status(ERROR_BAD_PATHNAME);
-        sim::KeyLookup lookup = machine.registry.resolve(current_key, component, last && making_link);
+        sim::KeyLookup lookup =
+            machine.registry.resolve(current_key, component, last && making_link);
         if (!lookup.key) {
             if (lookup.error != ERROR_FILE_NOT_FOUND) return status(lookup.error);
             // HKEY_LOCAL_MACHINE and HKEY_USERS hold only hives.
@@ -141,7 +142,8 @@ LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM de
         if (last) break;
         rest.remove_prefix(separator + 1);
     }
-    if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    if (disposition != nullptr)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *result = new_handle(machine, current_key, desired);
     return ERROR_SUCCESS;
 }
@@ -149,7 +151,8 @@ LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM de
 LONG RegQueryValueExW(HKEY key, const char16_t* value_name, DWORD* type, std::uint8_t* data,
                       DWORD* data_size) {
     Machine& machine = current();
-    if (auto failed = refused(machine, "RegQueryValueExW", false, text_of(value_name))) return *failed;
+    if (auto failed = refused(machine, "RegQueryValueExW", false, text_of(value_name)))
+        return *failed;
     const OpenKey open = open_key_with(machine, key, KEY_QUERY_VALUE);
     if (open.error != 0) return open.error;
     if (data != nullptr && data_size == nullptr) return ERROR_INVALID_PARAMETER_STATUS;
@@ -211,7 +214,8 @@ LONG RegSetValueExW(HKEY key, const char16_t* value_name, DWORD type, const std:
     if (data_size > 0) std::memcpy(bytes.data(), data, data_size);
     // An existing value keeps its place and the letter case of its name.
     sim::KeyValue* value = open.key->find_value(text_of(value_name));
-    if (value == nullptr) value = &open.key->values.emplace_back(
+    if (value == nullptr)
+        value = &open.key->values.emplace_back(
             sim::KeyValue{std::u16string(text_of(value_name)), type, {}, {}, false});
     value->type = type;
     value->data = std::move(bytes);
@@ -220,7 +224,8 @@ LONG RegSetValueExW(HKEY key, const char16_t* value_name, DWORD type, const std:
 
 LONG RegDeleteValueW(HKEY key, const char16_t* value_name) {
     Machine& machine = current();
-    if (auto failed = refused(machine, "RegDeleteValueW", true, text_of(value_name))) return *failed;
+    if (auto failed = refused(machine, "RegDeleteValueW", true, text_of(value_name)))
+        return *failed;
     const OpenKey open = open_key_with(machine, key, KEY_SET_VALUE);
     if (open.error != 0) return open.error;
     auto& values = open.key->values;

@@ -5,7 +5,7 @@
 
 #include "message_format.h"
 #include "windows/account.h"
-#include "windows/registry/registry_limits.h"
+#include "windows/registry/registry_internals.h"
 
 #include <cstdint>
 #include <vector>
@@ -13,7 +13,8 @@
 namespace installer_helper {
 namespace {
 
-using registry_limits::is_absent;
+using registry_internals::check_status;
+using registry_internals::is_absent;
 
 std::vector<std::string_view> split_components(std::string_view path) {
     std::vector<std::string_view> components;
@@ -41,10 +42,10 @@ Result<std::vector<std::string_view>> checked_components(std::string_view path) 
 
 Result<> ensure_not_a_link(win::HKEY key) {
     win::DWORD type = 0;
-    const win::LONG status = win::RegQueryValueExW(key, u"SymbolicLinkValue", &type, nullptr, nullptr);
+    const win::LONG status =
+        win::RegQueryValueExW(key, u"SymbolicLinkValue", &type, nullptr, nullptr);
     if (is_absent(status)) return {};
-    if (auto checked = registry_error("link inspection", static_cast<std::uint32_t>(status)); !checked)
-        return checked;
+    if (auto checked = check_status("link inspection", status); !checked) return checked;
     if (type == REG_LINK) return fail("A registry symbolic link is not allowed.");
     return {};
 }
@@ -54,7 +55,8 @@ Result<> ensure_not_a_link(win::HKEY key) {
 Result<std::optional<RegistryKey>> open_component(win::HKEY base, const std::u16string& name,
                                                   win::REGSAM access, bool create) {
     win::HKEY opened = nullptr;
-    win::LONG status = win::RegOpenKeyExW(base, name.c_str(), win::REG_OPTION_OPEN_LINK, access, &opened);
+    win::LONG status =
+        win::RegOpenKeyExW(base, name.c_str(), win::REG_OPTION_OPEN_LINK, access, &opened);
     RegistryKey key(status == 0 ? opened : nullptr);
     if (create && is_absent(status)) {
         win::DWORD disposition = 0;
@@ -67,7 +69,7 @@ Result<std::optional<RegistryKey>> open_component(win::HKEY base, const std::u16
             return fail("Launcher registry changed while a missing key was created.");
     }
     if (is_absent(status)) return std::optional<RegistryKey>();
-    if (auto checked = registry_error("key open", static_cast<std::uint32_t>(status)); !checked)
+    if (auto checked = check_status("key open", status); !checked)
         return std::unexpected(checked.error());
     return std::optional<RegistryKey>(std::move(key));
 }
@@ -92,7 +94,7 @@ Result<std::optional<RegistryKey>> open_key_path(win::HKEY parent, std::string_v
     const auto components = checked_components(path);
     if (!components) return std::unexpected(components.error());
     const win::REGSAM access =
-        writable ? registry_limits::writable_access : registry_limits::read_access;
+        writable ? registry_internals::writable_access : registry_internals::read_access;
 
     RegistryKey current;  // empty while the base is the caller's parent
     for (const std::string_view component : *components) {

@@ -2,9 +2,11 @@
 // subkeys is refused before anything is deleted.
 #include "windows/registry/registry.h"
 
-#include "windows/registry/registry_limits.h"
+#include "windows/registry/registry_internals.h"
 
 namespace installer_helper {
+
+using registry_internals::check_status;
 
 Result<> remove_registry_key(RegistryScope scope, std::string_view sid, std::string_view path) {
     const std::size_t separator = path.rfind('\\');
@@ -25,13 +27,13 @@ Result<> remove_registry_key(RegistryScope scope, std::string_view sid, std::str
 
     const auto name = to_registry_name(leaf);
     if (!name) return std::unexpected(name.error());
-    const win::LONG removed = win::RegDeleteKeyExW((*parent)->get(), name->c_str(), win::KEY_WOW64_64KEY);
-    if (!registry_limits::is_absent(removed)) {
-        if (auto checked = registry_error("key removal", static_cast<std::uint32_t>(removed)); !checked)
-            return checked;
+    const win::LONG removed =
+        win::RegDeleteKeyExW((*parent)->get(), name->c_str(), win::KEY_WOW64_64KEY);
+    if (!registry_internals::is_absent(removed)) {
+        if (auto checked = check_status("key removal", removed); !checked) return checked;
     }
     // The removal must survive a power loss before the caller goes on.
-    return registry_error("removal flush", static_cast<std::uint32_t>(win::RegFlushKey((*parent)->get())));
+    return check_status("removal flush", win::RegFlushKey((*parent)->get()));
 }
 
 }  // namespace installer_helper

@@ -3,15 +3,16 @@
 #include "windows/registry/registry.h"
 
 #include "text_encoding.h"
-#include "windows/registry/registry_limits.h"
+#include "windows/registry/registry_internals.h"
 
 #include <algorithm>
 
 namespace installer_helper {
 namespace {
 
-using registry_limits::is_absent;
-using registry_limits::largest_value_data;
+using registry_internals::check_status;
+using registry_internals::is_absent;
+using registry_internals::largest_value_data;
 
 bool is_even_and_ends_with_zeros(const std::vector<std::uint8_t>& data, std::size_t zeros,
                                  std::size_t minimum) {
@@ -40,12 +41,12 @@ Result<std::optional<RegistryValue>> read_registry_value(win::HKEY key, std::str
 
     // Another program may rewrite the value between the size query and the
     // read; a value that grew meanwhile is read again from the start.
-    for (int attempt = 0; attempt < registry_limits::read_attempts; ++attempt) {
+    for (int attempt = 0; attempt < registry_internals::read_attempts; ++attempt) {
         win::DWORD type = 0;
         win::DWORD size = 0;
         win::LONG status = win::RegQueryValueExW(key, wide->c_str(), &type, nullptr, &size);
         if (is_absent(status)) return std::optional<RegistryValue>();
-        if (auto checked = registry_error("value size read", static_cast<std::uint32_t>(status)); !checked)
+        if (auto checked = check_status("value size read", status); !checked)
             return std::unexpected(checked.error());
         if (size > largest_value_data) return fail("Launcher registry value is too large.");
 
@@ -54,10 +55,10 @@ Result<std::optional<RegistryValue>> read_registry_value(win::HKEY key, std::str
         // value rather than only its size.
         std::uint8_t empty = 0;
         win::DWORD read_size = size;
-        status = win::RegQueryValueExW(key, wide->c_str(), &type, data.empty() ? &empty : data.data(),
-                                       &read_size);
+        status = win::RegQueryValueExW(key, wide->c_str(), &type,
+                                       data.empty() ? &empty : data.data(), &read_size);
         if (status == static_cast<win::LONG>(win::ERROR_MORE_DATA)) continue;
-        if (auto checked = registry_error("value read", static_cast<std::uint32_t>(status)); !checked)
+        if (auto checked = check_status("value read", status); !checked)
             return std::unexpected(checked.error());
         data.resize(std::min<std::size_t>(data.size(), read_size));
         return RegistryValue{std::string(name), type, std::move(data)};
@@ -67,7 +68,7 @@ Result<std::optional<RegistryValue>> read_registry_value(win::HKEY key, std::str
 
 Result<> check_launcher_value(const RegistryValue& value) {
     if (value.name.find('\0') != std::string::npos ||
-        utf16_length(value.name) > registry_limits::longest_value_name ||
+        utf16_length(value.name) > registry_internals::longest_value_name ||
         value.data.size() > largest_value_data)
         return fail("Invalid launcher registry value.");
     if (!has_valid_shape(value.kind, value.data))

@@ -1,12 +1,15 @@
 // What the registry layer's files share: its limits, its access masks and
-// the statuses that mean "not there".
+// how the status of a registry call is read.
 #pragma once
 
 #include "platform/win_api.h"
+#include "windows/registry/registry.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <string_view>
 
-namespace installer_helper::registry_limits {
+namespace installer_helper::registry_internals {
 
 // Launcher values are small; a larger one is refused rather than read.
 inline constexpr std::size_t largest_value_data = 0x100000;
@@ -17,7 +20,8 @@ inline constexpr std::size_t value_name_buffer = longest_value_name + 1;
 
 // Always the 64-bit view, for every key along a path.
 inline constexpr win::REGSAM read_access = win::KEY_READ | win::KEY_WOW64_64KEY;
-inline constexpr win::REGSAM writable_access = win::KEY_READ | win::KEY_WRITE | win::KEY_WOW64_64KEY;
+inline constexpr win::REGSAM writable_access =
+    win::KEY_READ | win::KEY_WRITE | win::KEY_WOW64_64KEY;
 static_assert(read_access == 0x20119 && writable_access == 0x2011F);
 
 // A missing key or value, or a missing key on the way to one.
@@ -26,4 +30,9 @@ inline bool is_absent(win::LONG status) {
            status == static_cast<win::LONG>(win::ERROR_PATH_NOT_FOUND);
 }
 
-}  // namespace installer_helper::registry_limits
+// Success, or the layer's sentence for the failed call named by `word`.
+inline Result<> check_status(std::string_view word, win::LONG status) {
+    return registry_error(word, static_cast<std::uint32_t>(status));
+}
+
+}  // namespace installer_helper::registry_internals
