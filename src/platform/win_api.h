@@ -142,6 +142,21 @@ inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags);
 BOOL CloseHandle(HANDLE object);
 
+// Deleting through a handle. Only the extended disposition class is part of
+// the seam: it can remove a file's name while other handles keep it open.
+enum FILE_INFO_BY_HANDLE_CLASS : int { FileDispositionInfoEx = 21 };
+struct FILE_DISPOSITION_INFO_EX {
+    DWORD Flags = 0;
+};
+inline constexpr DWORD FILE_DISPOSITION_FLAG_DO_NOT_DELETE = 0x00;
+inline constexpr DWORD FILE_DISPOSITION_FLAG_DELETE = 0x01;
+inline constexpr DWORD FILE_DISPOSITION_FLAG_POSIX_SEMANTICS = 0x02;
+inline constexpr DWORD FILE_DISPOSITION_FLAG_FORCE_IMAGE_SECTION_CHECK = 0x04;
+inline constexpr DWORD FILE_DISPOSITION_FLAG_ON_CLOSE = 0x08;
+inline constexpr DWORD FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE = 0x10;
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                void* information, DWORD buffer_size);
+
 // Process start and end.
 inline constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
 inline constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);

@@ -192,6 +192,15 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
 }
 BOOL CloseHandle(HANDLE object) { return ::CloseHandle(object); }
 
+// Deleting through a handle. The class is passed by its number: older SDK
+// headers leave FileDispositionInfoEx out of the enumeration.
+static_assert(sizeof(FILE_DISPOSITION_INFO_EX) == sizeof(::FILE_DISPOSITION_INFO_EX));
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                void* information, DWORD buffer_size) {
+    return ::SetFileInformationByHandle(
+        file, static_cast<::FILE_INFO_BY_HANDLE_CLASS>(information_class), information, buffer_size);
+}
+
 const char16_t* GetCommandLineW() {
     return reinterpret_cast<const char16_t*>(::GetCommandLineW());
 }

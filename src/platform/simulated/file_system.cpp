@@ -194,7 +194,11 @@ NodePtr FileSystem::create_child(Node& parent, std::u16string_view name, DWORD a
 }
 
 void FileSystem::remove_child(Node& parent, const Node& child) {
-    parent.children.erase(upper_case(child.name));
+    // The name may already belong to a newer entry when an unlinked one that
+    // was still open goes away.
+    const auto entry = parent.children.find(upper_case(child.name));
+    if (entry != parent.children.end() && entry->second.get() == &child)
+        parent.children.erase(entry);
 }
 
 int FileSystem::open(Node& node, DWORD access, DWORD share) {
@@ -205,8 +209,10 @@ int FileSystem::open(Node& node, DWORD access, DWORD share) {
 
 void FileSystem::close(Node& node, int opening) {
     node.openings.erase(opening);
-    if (node.openings.empty() && node.delete_pending && node.parent != nullptr) {
+    if (!node.delete_pending || node.parent == nullptr) return;
+    if (node.openings.empty() || opening == node.unlink_on_close) {
         remove_child(*node.parent, node);
+        node.parent = nullptr;  // unlinked: reachable only through handles still open
     }
 }
 

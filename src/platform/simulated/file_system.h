@@ -27,6 +27,9 @@ struct Node {
     std::u16string reparse_target;  // absolute path of the link's target
     std::uint64_t index = 0;
     bool delete_pending = false;
+    // The opening whose close removes the name at once, other handles or not
+    // (a POSIX-semantics delete); 0 when the name waits for the last close.
+    int unlink_on_close = 0;
     std::string security_descriptor;  // SDDL the entry was created with, if any
 
     // Stand-ins for access control and locks held by other programs.

@@ -358,6 +358,48 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
     return TRUE;
 }
 
+// Deleting through a handle: the extended disposition only. A plain delete
+// keeps the name until the last handle closes; a POSIX-semantics delete
+// removes it when this handle closes, while others may stay open. Read-only
+// files are refused (STATUS_CANNOT_DELETE) unless the caller says to ignore
+// the attribute.
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                void* information, DWORD buffer_size) {
+    constexpr DWORD ERROR_BAD_LENGTH = 24;
+    // Forcing an image-section check and the on-close state are not modelled.
+    constexpr DWORD modelled_flags = FILE_DISPOSITION_FLAG_DELETE |
+                                     FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                                     FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
+    Machine& machine = current();
+    if (!machine.enter("SetFileInformationByHandle", true)) return FALSE;
+    auto* object = machine.handle<sim::FileObject>(file);
+    if (object == nullptr) return failure(machine, ERROR_INVALID_HANDLE);
+    if (information_class != FileDispositionInfoEx)
+        return failure(machine, ERROR_INVALID_PARAMETER);
+    if (information == nullptr || buffer_size < sizeof(FILE_DISPOSITION_INFO_EX))
+        return failure(machine, ERROR_BAD_LENGTH);
+    const DWORD flags = static_cast<const FILE_DISPOSITION_INFO_EX*>(information)->Flags;
+    if ((flags & ~modelled_flags) != 0) return failure(machine, ERROR_INVALID_PARAMETER);
+    if ((object->access & DELETE) == 0) return failure(machine, ERROR_ACCESS_DENIED);
+
+    Node& node = *object->node;
+    if (node.parent == nullptr) return failure(machine, ERROR_ACCESS_DENIED);  // a root, or gone
+    if ((flags & FILE_DISPOSITION_FLAG_DELETE) == 0) {
+        node.delete_pending = false;
+        node.unlink_on_close = 0;
+        return TRUE;
+    }
+    if (node.delete_error != 0) return failure(machine, node.delete_error);
+    if ((node.attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        (flags & FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE) == 0)
+        return failure(machine, ERROR_ACCESS_DENIED);
+    if (node.is_directory() && !node.children.empty()) return failure(machine, ERROR_DIR_NOT_EMPTY);
+    node.delete_pending = true;
+    if ((flags & FILE_DISPOSITION_FLAG_POSIX_SEMANTICS) != 0)
+        node.unlink_on_close = object->opening;
+    return TRUE;
+}
+
 BOOL CloseHandle(HANDLE object) {
     Machine& machine = current();
     if (!machine.enter("CloseHandle", false)) return FALSE;
