@@ -89,9 +89,9 @@ std::string_view without_trailing_separators(std::string_view path, std::size_t 
 
 bool is_absolute_installer_path(std::string_view path) { return root_length(path).has_value(); }
 
-Result<PathKind> inspect_path(std::string_view path) {
+IoResult<win::DWORD> read_path_attributes(std::string_view path) {
     auto wide = to_wide_nul(path);
-    if (!wide) return std::unexpected(wide.error());
+    if (!wide) return std::unexpected(IoError{std::nullopt, wide.error().message()});
 
     const FileHandle file(win::CreateFileW(
         wide->c_str(), 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE,
@@ -100,20 +100,27 @@ Result<PathKind> inspect_path(std::string_view path) {
     if (file) {
         win::BY_HANDLE_FILE_INFORMATION information;
         if (!win::GetFileInformationByHandle(file.get(), &information))
-            return missing_or_error(win::GetLastError());
-        return classify(information.dwFileAttributes);
+            return std::unexpected(IoError::last_windows_error());
+        return information.dwFileAttributes;
     }
 
     const win::DWORD open_error = win::GetLastError();
     if (open_error != win::ERROR_ACCESS_DENIED && open_error != win::ERROR_SHARING_VIOLATION)
-        return missing_or_error(open_error);
+        return std::unexpected(IoError{open_error, {}});
 
     // The entry may not be opened; its directory entry still tells what it is.
     win::WIN32_FIND_DATAW data;
     const FindHandle search(win::FindFirstFileExW(wide->c_str(), win::FindExInfoBasic, &data,
                                                   win::FindExSearchNameMatch, 0));
-    if (!search) return missing_or_error(win::GetLastError());
-    return classify(data.dwFileAttributes);
+    if (!search) return std::unexpected(IoError::last_windows_error());
+    return data.dwFileAttributes;
+}
+
+Result<PathKind> inspect_path(std::string_view path) {
+    const auto attributes = read_path_attributes(path);
+    if (attributes) return classify(*attributes);
+    if (!attributes.error().code) return fail(attributes.error().description);
+    return missing_or_error(*attributes.error().code);
 }
 
 Result<> ensure_no_reparse_points(std::string_view path) {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include "outcome.h"
+#include "platform/win_api.h"
+#include "windows/file_io.h"
 
 #include <string_view>
 
@@ -12,6 +14,11 @@ enum class PathKind { RegularFile, Directory, ReparsePoint, Missing };
 // A drive letter with a root separator, a UNC path, or the extended-length
 // form of either; never a device path.
 bool is_absolute_installer_path(std::string_view path);
+
+// The attributes of the path itself, never of a reparse point's target:
+// through a handle with no access rights, or from the entry's directory
+// listing when the path may not be opened.
+IoResult<win::DWORD> read_path_attributes(std::string_view path);
 
 // What the path itself is; a reparse point is reported, never followed.
 Result<PathKind> inspect_path(std::string_view path);
