@@ -1,6 +1,7 @@
 #include "platform/simulated/faults.h"
 
 #include "platform/simulated/case_mapping.h"
+#include "text_encoding.h"
 
 #include <algorithm>
 
@@ -29,6 +30,9 @@ std::optional<win::DWORD> Faults::check(const char* function, std::u16string_vie
                               [&](const auto& entry) { return entry.first == function; });
     if (count == counts_.end()) count = counts_.insert(counts_.end(), {function, 0});
     ++count->second;
+    if (std::find(recorded_functions_.begin(), recorded_functions_.end(), function) !=
+        recorded_functions_.end())
+        recorded_.push_back(std::string(function) + " " + installer_helper::wtf8_from_utf16(path));
 
     std::vector<std::function<void()>> due;
     for (Hook& hook : hooks_) {

@@ -29,6 +29,11 @@ public:
     // How often each function was called, injected failures included.
     int calls(std::string_view function) const;
 
+    // From now on, logs each call of these functions with the path it names,
+    // as "Function path": for tests that check the order of a run's changes.
+    void record(std::vector<std::string> functions) { recorded_functions_ = std::move(functions); }
+    const std::vector<std::string>& recorded() const { return recorded_; }
+
     // Used by Machine::enter: the error to fail this call with, if any.
     std::optional<win::DWORD> check(const char* function, std::u16string_view path);
 
@@ -49,6 +54,8 @@ private:
     std::vector<Rule> rules_;
     std::vector<Hook> hooks_;
     std::vector<std::pair<std::string, int>> counts_;
+    std::vector<std::string> recorded_functions_;
+    std::vector<std::string> recorded_;
 };
 
 }  // namespace sim

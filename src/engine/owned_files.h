@@ -1,0 +1,23 @@
+// The only ways the migration deletes a single file or directory. Callers
+// build paths with owned_path and check them right before calling these.
+#pragma once
+
+#include "outcome.h"
+
+#include <string_view>
+
+namespace installer_helper {
+
+// Deletes a regular file, read-only or not. A file that Windows refuses to
+// delete is tried once more with a delete that ignores the read-only
+// attribute and removes the name at once.
+Result<> remove_owned_file(std::string_view path);
+
+// Deletes the file if it is there; an absent path is success, and a
+// directory or reparse point under the name is left where it is.
+Result<> remove_owned_file_if_present(std::string_view path);
+
+// Removes a directory that must already be empty.
+Result<> remove_empty_directory(std::string_view path);
+
+}  // namespace installer_helper

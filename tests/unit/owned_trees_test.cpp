@@ -1,0 +1,190 @@
+#include "engine/owned_trees.h"
+
+#include "engine/directory_listing.h"
+#include "migration_scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using installer_helper::collect_tree;
+using installer_helper::list_directory;
+using installer_helper::OWNED_FILES;
+using installer_helper::PathKind;
+using installer_helper::remove_owned_launcher_files;
+using installer_helper::TreeEntry;
+
+namespace {
+
+constexpr const char* link_refused = "A junction or symbolic link cannot be modified by setup.";
+constexpr const char* changed = "An owned directory changed during cleanup.";
+
+class OwnedTreeTest : public MigrationTest {
+protected:
+    // Every path below `root`, parents first, links not entered.
+    std::vector<std::string> tree_of(const std::string& root) {
+        std::vector<std::string> paths;
+        for (const std::string& name : machine.files.list(root)) {
+            paths.push_back(root + "\\" + name);
+            const sim::Node& node = *machine.files.find(paths.back());
+            if (!node.is_directory() || node.is_reparse_point()) continue;
+            const auto below = tree_of(paths.back());
+            paths.insert(paths.end(), below.begin(), below.end());
+        }
+        return paths;
+    }
+
+    // Three levels: locales\a.pak, locales\sub\b.pak, locales\sub\deeper\c.pak.
+    void add_locales() {
+        for (const char* file : {"a.pak", "sub\\b.pak", "sub\\deeper\\c.pak"})
+            machine.files.add_file(installed("locales\\" + std::string(file)));
+    }
+};
+
+TEST_F(OwnedTreeTest, ListsEntriesInEnumerationOrder) {
+    machine.files.add_directory(installed("empty"));
+    add_locales();
+    EXPECT_EQ(list_directory(installed("empty")).value(), std::vector<std::string>{});
+    EXPECT_EQ(list_directory(installed("locales")).value(),
+              (std::vector<std::string>{installed("locales\\a.pak"), installed("locales\\sub")}));
+    EXPECT_EQ(outcome_of(list_directory(installed("missing"))),
+              "Cannot inspect installer directory: The system cannot find the path specified. "
+              "(os error 3)");
+    machine.faults.fail_nth("FindNextFileW", 2, win::ERROR_NOT_READY);
+    EXPECT_EQ(outcome_of(list_directory(installed("locales"))),
+              "The device is not ready. (os error 21)");
+}
+
+TEST_F(OwnedTreeTest, CollectsParentsBeforeTheirContents) {
+    add_locales();
+    machine.files.add_file(installed("locales\\z.pak"));
+    machine.files.add_file(installed("native"));
+    std::vector<TreeEntry> entries;
+    for (const char* root : {"locales", "native", "missing"})
+        ASSERT_TRUE(collect_tree(installed(root), entries));
+    const auto entry = [](const char* relative, PathKind kind) {
+        return TreeEntry{installed(relative), kind};
+    };
+    constexpr PathKind D = PathKind::Directory, F = PathKind::RegularFile;
+    EXPECT_EQ(entries, (std::vector<TreeEntry>{
+                           entry("locales", D), entry("locales\\a.pak", F),
+                           entry("locales\\sub", D), entry("locales\\sub\\b.pak", F),
+                           entry("locales\\sub\\deeper", D),
+                           entry("locales\\sub\\deeper\\c.pak", F), entry("locales\\z.pak", F),
+                           entry("native", F)}));
+}
+
+TEST_F(OwnedTreeTest, CollectionRefusesAnEntryThatBecameALinkAfterItsCheck) {
+    // The check opens the entry and its three ancestors; the fifth open
+    // inspects it.
+    std::vector<TreeEntry> entries;
+    machine.files.add_directory(installed("native"));
+    machine.faults.before_call("CreateFileW", 5, [&] {
+        ASSERT_TRUE(win::RemoveDirectoryW(u16(installed("native")).c_str()));
+        machine.files.add_junction(installed("native"), "C:\\Windows");
+    });
+    EXPECT_EQ(outcome_of(collect_tree(installed("native"), entries)),
+              "Refusing to traverse a junction, symbolic link, or unsupported file.");
+}
+
+TEST_F(OwnedTreeTest, RemovesExactlyTheOwnedFilesAndTrees) {
+    for (const std::string_view name : OWNED_FILES) machine.files.add_file(installed(name));
+    machine.files.find(installed("ffmpeg.dll"))->attributes |= win::FILE_ATTRIBUTE_READONLY;
+    add_locales();
+    machine.files.add_file(installed("resources\\app.asar.unpacked\\node_modules\\m\\index.js"));
+    machine.files.add_file(installed("resources\\native"), "a file where a tree was");
+    const std::vector<std::string> kept{
+        installed("Quillmora Launcher.exe"), installed("QuillmoraClientServices.exe"),
+        installed("resources"), installed("resources\\settings.json"), installed("uninstall.exe")};
+    for (const std::string& path : kept)
+        if (path != installed("resources")) machine.files.add_file(path);
+
+    machine.faults.record({"DeleteFileW", "RemoveDirectoryW"});
+    ASSERT_EQ(outcome_of(remove_owned_launcher_files(target())), "ok");
+    EXPECT_EQ(tree_of(std::string(migration_directory)), kept);
+    // Each tree goes from its deepest entries up, the owned directory last.
+    const auto& calls = machine.faults.recorded();
+    EXPECT_EQ(std::vector<std::string>(calls.begin() + 24, calls.begin() + 30),
+              (std::vector<std::string>{
+                  "DeleteFileW " + installed("locales\\sub\\deeper\\c.pak"),
+                  "RemoveDirectoryW " + installed("locales\\sub\\deeper"),
+                  "DeleteFileW " + installed("locales\\sub\\b.pak"),
+                  "RemoveDirectoryW " + installed("locales\\sub"),
+                  "DeleteFileW " + installed("locales\\a.pak"),
+                  "RemoveDirectoryW " + installed("locales")}));
+    EXPECT_EQ(calls.back(), "DeleteFileW " + installed("resources\\native"));
+    // Nothing is left to do: a second run succeeds.
+    EXPECT_EQ(outcome_of(remove_owned_launcher_files(target())), "ok");
+}
+
+// A junction from the installation down to an owned entry, made after the
+// target was opened; "" is the installation directory itself.
+class OwnedLinkTest : public OwnedTreeTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OwnedLinkTest, StopsTheCleanupAndNothingBehindItGoes) {
+    const std::vector<std::string> elsewhere{"D:\\Elsewhere\\app.asar", "D:\\Elsewhere\\en-US.pak",
+                                             "D:\\Elsewhere\\icudtl.dat"};
+    for (const std::string& path : elsewhere) machine.files.add_file(path);
+    const auto opened = target();
+    std::string junction(migration_directory);
+    if (*GetParam() == '\0') {
+        ASSERT_TRUE(win::RemoveDirectoryW(u16(junction).c_str()));
+    } else {
+        junction = installed(GetParam());
+    }
+    machine.files.add_junction(junction, "D:\\Elsewhere");
+    EXPECT_EQ(outcome_of(remove_owned_launcher_files(opened)), link_refused);
+    EXPECT_EQ(tree_of("D:\\Elsewhere"), elsewhere);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OwnedLinkTest,
+                         ::testing::Values("", "resources", "locales", "resources/native/lib"));
+
+// Another program changes a collected tree right before the first deletion
+// (the deepest file, c.pak).
+struct ChangeCase {
+    const char* name;
+    std::function<void(sim::FileSystem&)> change;
+    const char* outcome;
+    const char* left_in_place;
+};
+
+class ChangedTreeTest : public OwnedTreeTest, public ::testing::WithParamInterface<ChangeCase> {};
+
+TEST_P(ChangedTreeTest, TheRecheckBeforeEachDeletionStopsTheCleanup) {
+    add_locales();
+    machine.files.add_file("D:\\Elsewhere\\keep.txt");
+    machine.faults.before_call("DeleteFileW", 1, [this] { GetParam().change(machine.files); });
+    EXPECT_EQ(outcome_of(remove_owned_launcher_files(target())), GetParam().outcome);
+    EXPECT_FALSE(machine.files.exists(installed("locales\\sub\\deeper\\c.pak")));
+    EXPECT_TRUE(machine.files.exists(installed(GetParam().left_in_place)));
+    EXPECT_TRUE(machine.files.exists("D:\\Elsewhere\\keep.txt"));
+}
+
+void erase(const char* relative) { win::DeleteFileW(u16(installed(relative)).c_str()); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChangedTreeTest,
+    ::testing::Values(
+        ChangeCase{"Added",
+                   [](auto& files) { files.add_file(installed("locales\\sub\\deeper\\n")); },
+                   "Cannot remove empty owned directory: The directory is not empty. (os error "
+                   "145)",
+                   "locales\\sub\\deeper\\n"},
+        ChangeCase{"Removed", [](auto&) { erase("locales\\sub\\b.pak"); }, changed,
+                   "locales\\sub"},
+        ChangeCase{"BecameADirectory",
+                   [](auto& files) {
+                       erase("locales\\a.pak");
+                       files.add_directory(installed("locales\\a.pak"));
+                   },
+                   changed, "locales\\a.pak"},
+        ChangeCase{"BecameAJunction",
+                   [](auto& files) {
+                       erase("locales\\sub\\b.pak");
+                       files.add_junction(installed("locales\\sub\\b.pak"), "D:\\Elsewhere");
+                   },
+                   link_refused, "locales\\sub\\b.pak"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
