@@ -1,11 +1,14 @@
+#include "context_capture.h"
 #include "handlers/handlers.h"
 
 namespace installer_helper {
 
-// The capture of the installer context comes with the registry layer and the
-// directory probe; until then this build refuses the action.
-Result<ActionOutcome> run_context(const InstallerArguments&) {
-    return fail("The context action is not available in this build.");
+Result<ActionOutcome> run_context(const InstallerArguments& arguments) {
+    const CaptureRequest request{arguments.output, arguments.directory, arguments.original_sid,
+                                 arguments.original_temp, arguments.uninstall};
+    if (auto captured = capture_installer_context(request); !captured)
+        return std::unexpected(captured.error());
+    return Done{};
 }
 
 }  // namespace installer_helper
