@@ -54,6 +54,8 @@ TEST_F(AccountTest, ValidAccountSidNeedsWindowsToPrintItBackIdentically) {
     EXPECT_TRUE(is_valid_account_sid("S-1-5-18-1"));
     for (const char* sid : {"S-1-5-18", "S-1-5-19", "S-1-5-20", "S-1-5-21-1 ", "s-1-5-21-1",
                             "S-1-5-021-1", "S-1-05-21", "BA", "SY", "S-1-", "S-1", "",
+                            // Windows wants at least one sub-authority.
+                            "S-1-5",
                             // Windows prints authorities of 2^32 and more in hexadecimal.
                             "S-1-4294967296-1"}) {
         EXPECT_FALSE(is_valid_account_sid(sid)) << sid;

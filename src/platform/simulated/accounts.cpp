@@ -17,6 +17,15 @@ const std::vector<Alias>& aliases() {
     static const std::vector<Alias> table = {
         {u"SY", 5, {18}},      {u"LS", 5, {19}},      {u"NS", 5, {20}},
         {u"BA", 5, {32, 544}}, {u"BU", 5, {32, 545}}, {u"WD", 1, {0}},
+        // The other aliases that name the same account on every machine.
+        {u"AN", 5, {7}},       {u"AO", 5, {32, 548}}, {u"AU", 5, {11}},
+        {u"BG", 5, {32, 546}}, {u"BO", 5, {32, 551}}, {u"CG", 3, {1}},
+        {u"CO", 3, {0}},       {u"ED", 5, {9}},       {u"IU", 5, {4}},
+        {u"NO", 5, {32, 556}}, {u"NU", 5, {2}},       {u"OW", 3, {4}},
+        {u"PO", 5, {32, 550}}, {u"PS", 5, {10}},      {u"PU", 5, {32, 547}},
+        {u"RC", 5, {12}},      {u"RD", 5, {32, 555}}, {u"RE", 5, {32, 552}},
+        {u"RU", 5, {32, 554}}, {u"SO", 5, {32, 549}}, {u"SU", 5, {6}},
+        {u"WR", 5, {33}},
     };
     return table;
 }
@@ -61,7 +70,9 @@ std::optional<Sid> parse_sid_text(std::u16string_view text) {
         if (dash == std::u16string_view::npos) break;
         start = dash + 1;
     }
-    if (pieces.size() < 2 || pieces.size() > 17) return std::nullopt;
+    // Revision, authority and one to fifteen sub-authorities: "S-1-5" alone
+    // is refused.
+    if (pieces.size() < 3 || pieces.size() > 17) return std::nullopt;
     const auto revision = parse_number(pieces[0], 255);
     if (!revision || *revision != 1) return std::nullopt;
     const auto authority = parse_number(pieces[1], (std::uint64_t{1} << 48) - 1);
