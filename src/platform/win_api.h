@@ -352,3 +352,23 @@ BOOL ProcessPrng(std::uint8_t* data, std::size_t length);
 // NTSTATUS and leaves the last error alone.
 NTSTATUS BCryptGenRandom(void* algorithm, std::uint8_t* buffer, std::uint32_t length, DWORD flags);
 }  // namespace win
+
+// Security descriptors. The converter's descriptor is self-relative and is
+// released with LocalFree.
+namespace win {
+
+using ULONG = std::uint32_t;
+using PSECURITY_DESCRIPTOR = void*;
+
+inline constexpr DWORD SDDL_REVISION_1 = 1;
+inline constexpr DWORD ERROR_UNKNOWN_REVISION = 1305;
+inline constexpr DWORD ERROR_INVALID_ACL = 1336;
+inline constexpr DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
+
+// `size`, when not null, receives the descriptor's length in bytes.
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(const char16_t* string_descriptor,
+                                                          DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          ULONG* size);
+
+}  // namespace win

@@ -368,3 +368,19 @@ LONG RegFlushKey(HKEY key) { return ::RegFlushKey(native(key)); }
 LONG RegCloseKey(HKEY key) { return ::RegCloseKey(native(key)); }
 
 }  // namespace win
+
+// Security descriptors.
+namespace win {
+
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(const char16_t* string_descriptor,
+                                                          DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          ULONG* size) {
+    ::ULONG native_size = 0;
+    const BOOL ok = ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        wide(string_descriptor), revision, descriptor, size != nullptr ? &native_size : nullptr);
+    if (ok && size != nullptr) *size = native_size;
+    return ok;
+}
+
+}  // namespace win

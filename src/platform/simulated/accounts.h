@@ -14,6 +14,7 @@ namespace sim {
 struct Sid {
     std::uint64_t authority = 0;
     std::vector<std::uint32_t> sub_authorities;
+    friend bool operator==(const Sid&, const Sid&) = default;
 };
 
 // Reads SID text as ConvertStringSidToSidW does: more leniently than the

@@ -3,11 +3,13 @@
 // that was written but not yet flushed.
 #pragma once
 
+#include "platform/simulated/security.h"
 #include "platform/win_api.h"
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,7 +32,7 @@ struct Node {
     // The opening whose close removes the name at once, other handles or not
     // (a POSIX-semantics delete); 0 when the name waits for the last close.
     int unlink_on_close = 0;
-    std::string security_descriptor;  // SDDL the entry was created with, if any
+    std::optional<SecurityDescriptor> security_descriptor;  // given when it was created
 
     // Stand-ins for access control and locks held by other programs.
     DWORD open_error = 0;          // every CreateFileW of this entry fails with it

@@ -57,13 +57,13 @@ bool Machine::local_free(void* memory) {
     return allocations_.erase(memory) == 1;
 }
 
-void* Machine::add_security_descriptor(std::string sddl) {
-    void* memory = local_alloc(20);
-    security_descriptors_[memory] = std::move(sddl);
+void* Machine::add_security_descriptor(SecurityDescriptor descriptor) {
+    void* memory = local_alloc(self_relative_size(descriptor));
+    security_descriptors_[memory] = std::move(descriptor);
     return memory;
 }
 
-const std::string* Machine::security_descriptor(const void* memory) const {
+const SecurityDescriptor* Machine::security_descriptor(const void* memory) const {
     const auto found = security_descriptors_.find(memory);
     return found == security_descriptors_.end() ? nullptr : &found->second;
 }

@@ -11,6 +11,7 @@
 #include "platform/simulated/processes.h"
 #include "platform/simulated/random_source.h"
 #include "platform/simulated/registry.h"
+#include "platform/simulated/security.h"
 #include "platform/simulated/system_messages.h"
 #include "platform/simulated/user_environment.h"
 #include "platform/win_api.h"
@@ -81,9 +82,10 @@ public:
     std::size_t outstanding_allocations() const {
         return allocations_.size() + environment.outstanding_blocks();
     }
-    // A security descriptor held in LocalAlloc memory, known by its SDDL.
-    void* add_security_descriptor(std::string sddl);
-    const std::string* security_descriptor(const void* memory) const;
+    // A security descriptor held in LocalAlloc memory of its self-relative
+    // size; null when the memory holds none.
+    void* add_security_descriptor(SecurityDescriptor descriptor);
+    const SecurityDescriptor* security_descriptor(const void* memory) const;
 
     // Crash injection: the run ends just before the Nth call that changes
     // the machine (counted from now). From then on every call fails with
@@ -101,7 +103,7 @@ private:
     std::map<win::HANDLE, std::unique_ptr<HandleObject>> handles_;
     std::uintptr_t next_handle_ = 0x100;
     std::map<void*, std::unique_ptr<std::byte[]>> allocations_;
-    std::map<const void*, std::string> security_descriptors_;
+    std::map<const void*, SecurityDescriptor> security_descriptors_;
     int changes_until_crash_ = 0;
     int changes_made_ = 0;
     bool crashed_ = false;

@@ -278,11 +278,15 @@ BOOL CreateDirectoryW(const char16_t* path, const SECURITY_ATTRIBUTES* security)
     if (lookup.parent->create_child_error != 0)
         return failure(machine, lookup.parent->create_child_error);
     if (lookup.parent->delete_pending) return failure(machine, ERROR_ACCESS_DENIED);
-    NodePtr node = machine.files.create_child(*lookup.parent, lookup.leaf, FILE_ATTRIBUTE_DIRECTORY);
+    // The directory is created with the caller's descriptor in one step; one
+    // that is not a security descriptor is refused before anything exists.
+    const sim::SecurityDescriptor* descriptor = nullptr;
     if (security != nullptr && security->lpSecurityDescriptor != nullptr) {
-        if (const auto* descriptor = machine.security_descriptor(security->lpSecurityDescriptor))
-            node->security_descriptor = *descriptor;
+        descriptor = machine.security_descriptor(security->lpSecurityDescriptor);
+        if (descriptor == nullptr) return failure(machine, ERROR_INVALID_SECURITY_DESCR);
     }
+    NodePtr node = machine.files.create_child(*lookup.parent, lookup.leaf, FILE_ATTRIBUTE_DIRECTORY);
+    if (descriptor != nullptr) node->security_descriptor = *descriptor;
     return TRUE;
 }
 

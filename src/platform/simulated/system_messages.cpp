@@ -23,7 +23,10 @@ SystemMessages::SystemMessages() {
         {123, u"The filename, directory name, or volume label syntax is incorrect.\r\n"},
         {145, u"The directory is not empty.\r\n"},
         {183, u"Cannot create a file when that file already exists.\r\n"},
+        {1305, u"The revision level is unknown.\r\n"},
+        {1336, u"The access control list (ACL) structure is invalid.\r\n"},
         {1337, u"The security ID structure is invalid.\r\n"},
+        {1338, u"The security descriptor structure is invalid.\r\n"},
         {1921, u"The name of the file cannot be resolved by the system.\r\n"},
     };
     ntdll_ = {
