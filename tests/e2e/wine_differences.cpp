@@ -125,7 +125,32 @@ AssertionResult runtime_escapes_quotes_in_argument_zero(WineTest& test) {
     return AssertionSuccess();
 }
 
-constexpr std::array<KnownDifference, 8> KNOWN_DIFFERENCES = {{
+// What "ih-acl show" prints for a directory that ih-acl created in the
+// scratch directory with this SDDL ("-" for no descriptor).
+std::string dacl_of_directory_created_with(WineTest& test, std::string_view name,
+                                           std::string_view sddl) {
+    const std::string directory = test.scratch_path(name);
+    const RunResult created = test.run_tool("ih-acl", {"create", directory, std::string(sddl)});
+    if (created != RunResult{0, "", ""}) return "ih-acl create failed: " + created.standard_error;
+    const RunResult shown = test.run_tool("ih-acl", {"show", directory});
+    return shown.status == 0 ? shown.standard_output : "ih-acl show failed: " + shown.standard_error;
+}
+
+AssertionResult keeps_no_directory_dacl(WineTest& test) {
+    const std::string given = dacl_of_directory_created_with(
+        test, "given",
+        "D:P(A;OICI;0x1301bf;;;" + std::string(wine_user_sid) + ")(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
+    // Without a descriptor the mode lets everyone read: the end-to-end tests
+    // rely on that entry's absence to see that the helper passed one.
+    const std::string none = dacl_of_directory_created_with(test, "none", "-");
+    if (given == verification_dacl_under_wine &&
+        none == std::string(verification_dacl_under_wine) + "allow OICI 0x1200a9 S-1-1-0\n")
+        return AssertionSuccess();
+    return AssertionFailure() << "with the verification descriptor ih-acl shows \"" << given
+                              << "\", with none \"" << none << "\"";
+}
+
+constexpr std::array<KnownDifference, 9> KNOWN_DIFFERENCES = {{
     {"system error descriptions",
      "Wine's FormatMessageW has its own short English texts (\"File not found.\" for error 2, "
      "where Windows says \"The system cannot find the file specified.\"); expected messages "
@@ -163,6 +188,15 @@ constexpr std::array<KnownDifference, 8> KNOWN_DIFFERENCES = {{
      "backslashes escapes a quote there. Microsoft's C runtime, and the helper, let nothing "
      "escape in argument 0, which is a path.",
      runtime_escapes_quotes_in_argument_zero},
+    {"directories keep no DACL",
+     "Wine 8 does not store the security descriptor a directory is created with: it turns the "
+     "DACL into Unix mode bits, and GetNamedSecurityInfoW shows a DACL made up from those: "
+     "never protected, full access for SYSTEM and the owner, nothing for Administrators, and "
+     "read access for Everyone when the mode lets others read, as it does for a directory "
+     "created without a descriptor. The end-to-end tests check what Wine shows (no Everyone "
+     "entry, so a descriptor was passed); the unit tests check the protected list of three "
+     "inheritable entries against the simulated Windows.",
+     keeps_no_directory_dacl},
 }};
 
 }  // namespace

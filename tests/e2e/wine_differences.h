@@ -36,6 +36,19 @@ struct SystemMessage {
 };
 std::span<const SystemMessage> system_messages();
 
+// The DACL of a directory created with the verification directory's
+// permissions for Wine's user, as "ih-acl show" prints it: what Windows keeps,
+// and what Wine 8 shows instead (see "directories keep no DACL").
+inline constexpr std::string_view verification_dacl_on_windows =
+    "protected=1\n"
+    "allow OICI 0x1301bf S-1-5-21-0-0-0-1000\n"
+    "allow OICI 0x1f01ff S-1-5-32-544\n"
+    "allow OICI 0x1f01ff S-1-5-18\n";
+inline constexpr std::string_view verification_dacl_under_wine =
+    "protected=0\n"
+    "allow OICI 0x1f01ff S-1-5-18\n"
+    "allow OICI 0x1f01ff S-1-5-21-0-0-0-1000\n";
+
 // The I/O error text of a Windows error as the helper builds it under Wine:
 // "<Wine's description> (os error <code>)". The code must be in the table.
 std::string os_error_text(std::uint32_t code);
