@@ -18,10 +18,10 @@ public:
                            "0f8fad5b-d9cb-469f-a165-70867728950e"});
     }
 
-    // What a run gives once the common steps have passed, while the
-    // migration actions are not part of the build.
-    static RunResult not_available(std::string_view action) {
-        return helper_error("The " + std::string(action) + " action is not available in this build.");
+    // What a migration action gives once the common steps have passed: the
+    // context's installation directory does not exist in these tests.
+    static RunResult past_common_steps() {
+        return helper_error("The installation directory is unavailable.");
     }
 };
 
@@ -156,7 +156,7 @@ TEST_F(ContextEndToEnd, EveryAcceptedFormReachesTheAction) {
     };
     for (const auto& [form, bytes] : forms) {
         write_file(context_path(), bytes);
-        EXPECT_EQ(run_action("begin", context.directory), not_available("begin")) << form;
+        EXPECT_EQ(run_action("begin", context.directory), past_common_steps()) << form;
     }
 }
 
@@ -164,7 +164,7 @@ TEST_F(ContextEndToEnd, TheMigrationActionsResolveTheirDirectoryAgainstTheContex
     write_file(context_path(), ContextFile{}.written());
     for (const char* action : {"begin", "rollback", "commit"}) {
         // Normalised and compared without regard to case.
-        EXPECT_EQ(run_action(action, "C:\\GAMES\\quillmora launcher\\"), not_available(action));
+        EXPECT_EQ(run_action(action, "C:\\GAMES\\quillmora launcher\\"), past_common_steps());
         EXPECT_EQ(run_action(action, "C:\\Games\\Other Launcher"),
                   helper_error("The installation directory differs from setup's context."));
         EXPECT_EQ(run_action(action, "Games\\Quillmora Launcher"),
@@ -176,7 +176,7 @@ TEST_F(ContextEndToEnd, NonAsciiDirectoriesMatchAcrossTheFileAndTheCommandLine) 
     ContextFile context;
     context.directory = "C:\\Spiele\\Quillmora L\xC3\xA4uncher \xF0\x9F\x98\x80";
     write_file(context_path(), context.written());
-    EXPECT_EQ(run_action("begin", context.directory), not_available("begin"));
+    EXPECT_EQ(run_action("begin", context.directory), past_common_steps());
     EXPECT_EQ(run_action("begin", "C:\\Spiele\\Quillmora Launcher \xF0\x9F\x98\x80"),
               helper_error("The installation directory differs from setup's context."));
 }
