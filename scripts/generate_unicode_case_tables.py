@@ -27,7 +27,8 @@ import sys
 from pathlib import Path
 
 DEFAULT_DATABASE = Path("/usr/share/unicode")
-DEFAULT_OUTPUT = Path(__file__).resolve().parent.parent / "src/windows/registry/unicode_case_tables.cpp"
+REPOSITORY = Path(__file__).resolve().parent.parent
+DEFAULT_OUTPUT = REPOSITORY / "src/windows/registry/unicode_case_tables.cpp"
 LINE_WIDTH = 100
 
 
@@ -40,7 +41,8 @@ def data_lines(path):
 
 
 def file_version(path):
-    match = re.match(r"# \S+-(\d+\.\d+\.\d+)\.txt", path.read_text(encoding="utf-8").splitlines()[0])
+    first_line = path.read_text(encoding="utf-8").splitlines()[0]
+    match = re.match(r"# \S+-(\d+\.\d+\.\d+)\.txt", first_line)
     if not match:
         sys.exit(f"{path}: no version in the first line")
     return match.group(1)
@@ -113,20 +115,25 @@ def u32_literal(values):
 def main():
     database = Path(sys.argv[1]) if len(sys.argv) > 1 else DEFAULT_DATABASE
     output = Path(sys.argv[2]) if len(sys.argv) > 2 else DEFAULT_OUTPUT
-    versions = {file_version(database / name) for name in ("SpecialCasing.txt", "DerivedCoreProperties.txt")}
+    versions = {file_version(database / name)
+                for name in ("SpecialCasing.txt", "DerivedCoreProperties.txt")}
     if len(versions) != 1:
         sys.exit(f"the database files are of different versions: {sorted(versions)}")
     version = versions.pop()
 
     lowercase = full_lowercase(database)
-    single = [f"{{{hex_code_point(c)}, {hex_code_point(m[0])}}}," for c, m in sorted(lowercase.items()) if len(m) == 1]
+    single = [
+        f"{{{hex_code_point(c)}, {hex_code_point(m[0])}}},"
+        for c, m in sorted(lowercase.items()) if len(m) == 1
+    ]
     expanding = [
         f"{{{hex_code_point(c)}, U\"{u32_literal(m)}\"}},"
         for c, m in sorted(lowercase.items()) if len(m) > 1
     ]
 
     def range_rows(name):
-        entries = [f"{{{hex_code_point(a)}, {hex_code_point(b)}}}," for a, b in property_ranges(database, name)]
+        entries = [f"{{{hex_code_point(a)}, {hex_code_point(b)}}},"
+                   for a, b in property_ranges(database, name)]
         return rows(entries)
 
     output.write_text(f"""\
@@ -164,7 +171,8 @@ const std::span<const CodePointRange> CASE_IGNORABLE = case_ignorable;
 
 }}  // namespace installer_helper::unicode_case
 """, encoding="utf-8")
-    print(f"{output}: Unicode {version}, {len(single)} single and {len(expanding)} expanding mappings")
+    print(f"{output}: Unicode {version}, "
+          f"{len(single)} single and {len(expanding)} expanding mappings")
 
 
 if __name__ == "__main__":

@@ -30,12 +30,14 @@ std::string error_of(const Result<T>& result) {
     return result ? "(success)" : result.error().message();
 }
 
-RegistryValue text_value(std::string name, std::string_view text) {
+RegistryValue sz(std::string name, std::string_view text) {
     return {std::move(name), REG_SZ, string_bytes(text)};
 }
 
+// Both keys present, or the launcher's key alone.
 std::vector<RegistrySnapshot> snapshots(std::vector<RegistryValue> launcher,
-                                        std::vector<RegistryValue> uninstall, bool uninstall_exists = true) {
+                                        std::vector<RegistryValue> uninstall,
+                                        bool uninstall_exists = true) {
     return {{std::string(launcher_key), true, std::move(launcher)},
             {std::string(uninstall_key), uninstall_exists, std::move(uninstall)}};
 }
@@ -74,7 +76,9 @@ protected:
             for (const RegistryValue& value : snapshot.values) put(snapshot.key, value);
         }
     }
-    Result<std::vector<RegistrySnapshot>> capture() { return capture_registration(scope, player_sid); }
+    Result<std::vector<RegistrySnapshot>> capture() {
+        return capture_registration(scope, player_sid);
+    }
     std::string restore(const std::vector<RegistrySnapshot>& list) {
         return error_of(restore_registration(scope, player_sid, list));
     }
@@ -82,8 +86,9 @@ protected:
 
 TEST_F(RegistrationTest, CapturesBothKeysInEnumerationOrder) {
     EXPECT_EQ(capture().value(), absent_registration());
-    const auto registered = snapshots({text_value("", "Quillmora"), {"Version", REG_DWORD, dword_bytes(7)}},
-                                      {text_value("DisplayName", "Quillmora Launcher")});
+    const auto registered =
+        snapshots({sz("", "Quillmora"), {"Version", REG_DWORD, dword_bytes(7)}},
+                  {sz("DisplayName", "Quillmora Launcher")});
     put_all(registered);
     EXPECT_EQ(capture().value(), registered);
     scope = RegistryScope::User;  // the machine's registration is not the player's
@@ -99,15 +104,17 @@ TEST_F(RegistrationTest, CaptureRefusesWhatCouldNotBeRestored) {
         std::string error;
     };
     const std::vector<Case> cases = {
-        {"REG_NONE", [&] { put(launcher_key, {"None", 0, {}}); }, "Unsupported or malformed launcher registry value."},
+        {"REG_NONE", [&] { put(launcher_key, {"None", 0, {}}); },
+         "Unsupported or malformed launcher registry value."},
         {"subkey", [&] { machine.registry.add_key(HKLM, std::string(launcher_key) + "\\Sub"); },
          "Unexpected subkeys in launcher registration."},
-        {"link", [&] { machine.registry.add_link(HKLM, uninstall_key, "\\Registry\\Machine\\Software"); },
+        {"link",
+         [&] { machine.registry.add_link(HKLM, uninstall_key, "\\Registry\\Machine\\Software"); },
          "A registry symbolic link is not allowed."},
         // Names that the registry keeps apart, but that are one name here.
         {"ß and ẞ", [&] {
-             put(uninstall_key, text_value("ß", "1"));
-             put(uninstall_key, text_value("ẞ", "2"));
+             put(uninstall_key, sz("ß", "1"));
+             put(uninstall_key, sz("ẞ", "2"));
          }, bad_value},
         {"data over both keys", [&] {
              put(launcher_key, {"Half", REG_BINARY, sim::Bytes(largest / 2)});
@@ -122,7 +129,9 @@ TEST_F(RegistrationTest, CaptureRefusesWhatCouldNotBeRestored) {
 }
 
 TEST_F(RegistrationTest, ValidationChecksKeysAndValues) {
-    const auto large = [](std::size_t bytes) { return RegistryValue{"Data", REG_BINARY, sim::Bytes(bytes)}; };
+    const auto large = [](std::size_t bytes) {
+        return RegistryValue{"Data", REG_BINARY, sim::Bytes(bytes)};
+    };
     auto swapped = absent_registration();
     std::swap(swapped[0], swapped[1]);
     auto other_case = absent_registration();
@@ -141,27 +150,29 @@ TEST_F(RegistrationTest, ValidationChecksKeysAndValues) {
         {"three snapshots", three, bad_snapshot},
         {"swapped keys", swapped, bad_snapshot},
         {"key in other letter case", other_case, bad_snapshot},
-        {"value of an absent key", snapshots({}, {text_value("A", "a")}, false), bad_snapshot},
+        {"value of an absent key", snapshots({}, {sz("A", "a")}, false), bad_snapshot},
         {"data at the limit", snapshots({large(largest - 10)}, {large(10)}), "(success)"},
         {"data over the limit", snapshots({large(largest - 10)}, {large(11)}), bad_value},
-        {"same name in both keys", snapshots({text_value("Name", "1")}, {text_value("Name", "2")}), "(success)"},
-        {"names differing in case", snapshots({text_value("Name", "1"), text_value("NAME", "2")}, {}), bad_value},
-        {"names differing in sigma", snapshots({}, {text_value("ΣΑΣ", "1"), text_value("σας", "2")}), bad_value},
-        {"distinct names", snapshots({}, {text_value("ΣΑΣ", "1"), text_value("σασ", "2")}), "(success)"},
-        {"name with NUL", snapshots({text_value(std::string("a\0b", 3), "1")}, {}), bad_value},
-        {"longest name", snapshots({text_value(std::string(0x3FFF, 'n'), "1")}, {}), "(success)"},
-        {"name too long", snapshots({text_value(std::string(0x3FFE, 'n') + "\U00010400", "1")}, {}), bad_value},
+        {"same name in both keys", snapshots({sz("Name", "1")}, {sz("Name", "2")}), "(success)"},
+        {"names differing in case", snapshots({sz("Name", "1"), sz("NAME", "2")}, {}), bad_value},
+        {"final sigma", snapshots({}, {sz("ΣΑΣ", "1"), sz("σας", "2")}), bad_value},
+        {"other sigma", snapshots({}, {sz("ΣΑΣ", "1"), sz("σασ", "2")}), "(success)"},
+        {"name with NUL", snapshots({sz(std::string("a\0b", 3), "1")}, {}), bad_value},
+        {"longest name", snapshots({sz(std::string(0x3FFF, 'n'), "1")}, {}), "(success)"},
+        {"name too long", snapshots({sz(std::string(0x3FFE, 'n') + "\U00010400", "1")}, {}),
+         bad_value},
         {"REG_NONE", snapshots({{"None", 0, {}}}, {}), bad_value},
         {"short DWORD", snapshots({{"Flag", REG_DWORD, {1, 0, 0}}}, {}), bad_value},
         {"unterminated string", snapshots({{"Text", REG_SZ, {'a', 0}}}, {}), bad_value},
         {"empty binary", snapshots({{"Empty", REG_BINARY, {}}}, {}), "(success)"},
     };
-    for (const Case& c : cases) EXPECT_EQ(error_of(validate_registration(c.list)), c.error) << c.why;
+    for (const Case& c : cases)
+        EXPECT_EQ(error_of(validate_registration(c.list)), c.error) << c.why;
 }
 
 TEST_F(RegistrationTest, RestoreRemovesKeysThatDidNotExist) {
     EXPECT_EQ(restore(absent_registration()), "(success)");
-    put_all(snapshots({text_value("Created", "later")}, {}));
+    put_all(snapshots({sz("Created", "later")}, {}));
     EXPECT_EQ(restore(absent_registration()), "(success)");
     EXPECT_FALSE(machine.registry.exists(HKLM, launcher_key));
     EXPECT_FALSE(machine.registry.exists(HKLM, uninstall_key));
@@ -170,10 +181,11 @@ TEST_F(RegistrationTest, RestoreRemovesKeysThatDidNotExist) {
 
 TEST_F(RegistrationTest, RestorePutsBackExactlyTheCapturedValuesDurably) {
     scope = RegistryScope::User;
-    const auto captured = snapshots({text_value("", "Quillmora"), {"Size", REG_QWORD, sim::Bytes(8, 9)}},
-                                    {{"Same", REG_BINARY, {1}}, text_value("DisplayName", "Quillmora Launcher")});
-    put_all(snapshots({text_value("Extra", "x"), text_value("SIZE", "now text")},
-                      {{"Same", REG_BINARY, {1}}, text_value("Another", "y")}));
+    const auto captured =
+        snapshots({sz("", "Quillmora"), {"Size", REG_QWORD, sim::Bytes(8, 9)}},
+                  {{"Same", REG_BINARY, {1}}, sz("DisplayName", "Quillmora Launcher")});
+    put_all(snapshots({sz("Extra", "x"), sz("SIZE", "now text")},
+                      {{"Same", REG_BINARY, {1}}, sz("Another", "y")}));
     EXPECT_EQ(restore(captured), "(success)");
     machine.restart(sim::Machine::Restart::power_loss);
     // The value whose name differs only in letter case was overwritten in
@@ -188,23 +200,23 @@ TEST_F(RegistrationTest, RestorePutsBackExactlyTheCapturedValuesDurably) {
 }
 
 TEST_F(RegistrationTest, RestoreCreatesAKeyThatWasRemoved) {
-    const auto captured = snapshots({text_value("", "Quillmora")}, {}, false);
+    const auto captured = snapshots({sz("", "Quillmora")}, {}, false);
     EXPECT_EQ(restore(captured), "(success)");
     machine.restart(sim::Machine::Restart::power_loss);
     EXPECT_EQ(capture().value(), captured);
 }
 
 TEST_F(RegistrationTest, RestoreChangesNothingUnlessEverythingPassesItsChecks) {
-    put_all(snapshots({text_value("Extra", "x")}, {text_value("Extra", "y")}));
+    put_all(snapshots({sz("Extra", "x")}, {sz("Extra", "y")}));
     machine.registry.add_key(HKLM, std::string(uninstall_key) + "\\Sub");
     EXPECT_EQ(restore(snapshots({}, {})), "Unexpected subkeys in launcher registration.");
-    EXPECT_EQ(restore(snapshots({}, {text_value("A", "1"), text_value("a", "2")})), bad_value);
+    EXPECT_EQ(restore(snapshots({}, {sz("A", "1"), sz("a", "2")})), bad_value);
     EXPECT_EQ(machine.faults.calls("RegDeleteValueW") + machine.faults.calls("RegSetValueExW"), 0);
     EXPECT_EQ(machine.registry.value_names(HKLM, launcher_key), std::vector<std::string>{"Extra"});
 }
 
 TEST_F(RegistrationTest, FailedRestoreCallsNameTheirOperationAndARerunFinishes) {
-    const auto captured = snapshots({text_value("Kept", "1")}, {text_value("Kept", "2")});
+    const auto captured = snapshots({sz("Kept", "1")}, {sz("Kept", "2")});
     const struct {
         const char* function;
         const char* error;
@@ -216,7 +228,7 @@ TEST_F(RegistrationTest, FailedRestoreCallsNameTheirOperationAndARerunFinishes) 
     };
     for (const auto& c : cases) {
         reset();
-        put_all(snapshots({text_value("Extra", "x")}, {}, false));
+        put_all(snapshots({sz("Extra", "x")}, {}, false));
         machine.faults.fail_nth(c.function, 1, win::ERROR_ACCESS_DENIED);
         EXPECT_EQ(restore(captured), c.error) << c.function;
         EXPECT_EQ(restore(captured), "(success)") << c.function;
@@ -233,14 +245,17 @@ class LegacyRegistrationTest : public RegistrationTest {
 protected:
     static constexpr const char* legacy_key = "Software\\3b9e2c41-7d05-5a18-9c6e-d41f80a2b7c3";
     static constexpr const char* legacy_uninstall =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\3b9e2c41-7d05-5a18-9c6e-d41f80a2b7c3";
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+        "3b9e2c41-7d05-5a18-9c6e-d41f80a2b7c3";
     static constexpr const char* directory = "C:\\Games\\Quillmora";
 
     void register_legacy(const RegistryValue& location) {
         put(legacy_key, location);
-        put(legacy_uninstall, text_value("DisplayName", "Quillmora"));
+        put(legacy_uninstall, sz("DisplayName", "Quillmora"));
     }
-    std::string remove() { return error_of(remove_legacy_registration(scope, player_sid, directory)); }
+    std::string remove() {
+        return error_of(remove_legacy_registration(scope, player_sid, directory));
+    }
     bool legacy_present() {
         return machine.registry.exists(root(), full(legacy_key)) &&
                machine.registry.exists(root(), full(legacy_uninstall));
@@ -253,13 +268,13 @@ TEST_F(LegacyRegistrationTest, RemovesOnlyTheRegistrationOfThisDirectory) {
         const char* error;
         bool removed;
     } cases[] = {
-        {text_value("InstallLocation", "C:\\Games\\Quillmora"), "(success)", true},
-        {text_value("installlocation", "c:\\GAMES\\quillmora\\"), "(success)", true},
-        {text_value("InstallLocation", "C:\\Games\\Other"), "(success)", false},
-        {text_value("InstallLocation", ""), "(success)", false},
-        {text_value("Other", "C:\\Games\\Quillmora"), "(success)", false},
-        {text_value("InstallLocation", "Games\\Quillmora"), "The installation path must be an absolute local path.",
-         false},
+        {sz("InstallLocation", "C:\\Games\\Quillmora"), "(success)", true},
+        {sz("installlocation", "c:\\GAMES\\quillmora\\"), "(success)", true},
+        {sz("InstallLocation", "C:\\Games\\Other"), "(success)", false},
+        {sz("InstallLocation", ""), "(success)", false},
+        {sz("Other", "C:\\Games\\Quillmora"), "(success)", false},
+        {sz("InstallLocation", "Games\\Quillmora"),
+         "The installation path must be an absolute local path.", false},
         {{"InstallLocation", REG_DWORD, dword_bytes(1)}, "Expected a registry string.", false},
     };
     for (const auto& c : cases) {
@@ -275,7 +290,7 @@ TEST_F(LegacyRegistrationTest, RemovesOnlyTheRegistrationOfThisDirectory) {
 }
 
 TEST_F(LegacyRegistrationTest, ChecksBothKeysBeforeDeletingEither) {
-    register_legacy(text_value("InstallLocation", directory));
+    register_legacy(sz("InstallLocation", directory));
     machine.registry.add_key(HKLM, std::string(legacy_uninstall) + "\\Sub");
     EXPECT_EQ(remove(), "Unexpected subkeys in launcher registration.");
     machine.registry.remove_key(HKLM, std::string(legacy_uninstall) + "\\Sub");
@@ -286,7 +301,7 @@ TEST_F(LegacyRegistrationTest, ChecksBothKeysBeforeDeletingEither) {
 }
 
 TEST_F(LegacyRegistrationTest, AMissingUninstallEntryLeavesTheKeyToRemove) {
-    put(legacy_key, text_value("InstallLocation", directory));
+    put(legacy_key, sz("InstallLocation", directory));
     EXPECT_EQ(remove(), "(success)");
     EXPECT_FALSE(machine.registry.exists(HKLM, legacy_key));
 }

@@ -21,7 +21,8 @@ inline constexpr std::array<std::string_view, 2> REGISTRATION_KEYS{
 };
 
 // One snapshot per registration key, validated.
-Result<std::vector<RegistrySnapshot>> capture_registration(RegistryScope scope, std::string_view sid);
+Result<std::vector<RegistrySnapshot>> capture_registration(RegistryScope scope,
+                                                           std::string_view sid);
 
 // The shape every snapshot list must have, whether just captured or read
 // back from a journal: the two keys in order, and values within the limits.

@@ -4,7 +4,7 @@
 #include "windows/registry/registration.h"
 
 #include "windows/registry/registry.h"
-#include "windows/registry/registry_limits.h"
+#include "windows/registry/registry_internals.h"
 #include "windows/registry/value_name_key.h"
 
 #include <set>
@@ -31,7 +31,7 @@ Result<> validate_registration(const std::vector<RegistrySnapshot>& snapshots) {
         std::set<std::string> names;  // by value_name_key: the registry ignores letter case
         for (const RegistryValue& value : snapshot.values) {
             total_data += value.data.size();
-            if (total_data > registry_limits::largest_value_data) return fail(invalid_value);
+            if (total_data > registry_internals::largest_value_data) return fail(invalid_value);
             // The name limits and the type's data shape are those of any
             // launcher value read from the registry.
             if (!check_launcher_value(value)) return fail(invalid_value);

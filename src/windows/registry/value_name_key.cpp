@@ -43,7 +43,9 @@ std::string wtf8_of(std::u32string_view points) {
 }
 
 bool in_ranges(std::span<const CodePointRange> ranges, char32_t point) {
-    const auto starts_after = [](char32_t p, const CodePointRange& range) { return p < range.first; };
+    const auto starts_after = [](char32_t p, const CodePointRange& range) {
+        return p < range.first;
+    };
     const auto after = std::upper_bound(ranges.begin(), ranges.end(), point, starts_after);
     return after != ranges.begin() && point <= std::prev(after)->last;
 }
