@@ -7,6 +7,7 @@
 #include "engine/recovery_files.h"
 #include "windows/account.h"
 #include "windows/installation_path.h"
+#include "windows/registry/registration.h"
 #include "windows/reparse_points.h"
 
 #include <algorithm>
@@ -92,7 +93,7 @@ Result<> validate_journal(const MigrationTarget& target, const Journal& journal)
         journal.scope != context.scope || journal.sid != context.sid ||
         !is_canonical_sid_text(journal.sid) || !names_launcher_binaries_once(journal.binaries))
         return fail(invalid_journal);
-    return {};  // TODO(registration): return validate_registration(journal.registration);
+    return validate_registration(journal.registration);
 }
 
 Result<std::optional<Journal>> read_recovery_state(const MigrationTarget& target) {

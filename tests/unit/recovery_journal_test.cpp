@@ -49,7 +49,7 @@ TEST_F(RecoveryJournalTest, ReadFailuresNameTheStep) {
 struct ValidityCase {
     const char* name;
     std::function<void(Journal&)> change;
-    bool valid;
+    const char* outcome;
 };
 
 class ValidateJournalTest : public RecoveryJournalTest,
@@ -58,38 +58,45 @@ class ValidateJournalTest : public RecoveryJournalTest,
 TEST_P(ValidateJournalTest, AcceptsOnlyThisInstallationsJournal) {
     Journal journal = recovery_journal();
     GetParam().change(journal);
-    EXPECT_EQ(outcome_of(validate_journal(target(), journal)), GetParam().valid ? "ok" : invalid);
+    EXPECT_EQ(outcome_of(validate_journal(target(), journal)), GetParam().outcome);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ValidateJournalTest,
     ::testing::Values(
-        ValidityCase{"AsWritten", [](Journal&) {}, true},
+        ValidityCase{"AsWritten", [](Journal&) {}, "ok"},
         ValidityCase{"DirectoryInOtherLetterCase",
-                     [](Journal& j) { j.directory = "c:\\GAMES\\quillmora\\"; }, true},
+                     [](Journal& j) { j.directory = "c:\\GAMES\\quillmora\\"; }, "ok"},
         ValidityCase{"AllBinariesInAnyOrder",
                      [](Journal& j) {
                          j.binaries = {"uninstall.exe", "Quillmora Launcher.exe",
                                        "QuillmoraClientServices.exe"};
                      },
-                     true},
-        ValidityCase{"Version2", [](Journal& j) { j.version = 2; }, false},
+                     "ok"},
+        ValidityCase{"Version2", [](Journal& j) { j.version = 2; }, invalid},
         ValidityCase{"AnotherInstallation",
-                     [](Journal& j) { j.directory = "C:\\Games\\Quillmora2"; }, false},
-        ValidityCase{"MachineScope", [](Journal& j) { j.scope = RegistryScope::Machine; }, false},
+                     [](Journal& j) { j.directory = "C:\\Games\\Quillmora2"; }, invalid},
+        ValidityCase{"MachineScope", [](Journal& j) { j.scope = RegistryScope::Machine; }, invalid},
         ValidityCase{"AnotherUser", [](Journal& j) { j.sid = "S-1-5-21-1111-2222-3333-1002"; },
-                     false},
+                     invalid},
         ValidityCase{"TheUserInOtherLetterCase",
-                     [](Journal& j) { j.sid = "s-1-5-21-1111-2222-3333-1001"; }, false},
+                     [](Journal& j) { j.sid = "s-1-5-21-1111-2222-3333-1001"; }, invalid},
         ValidityCase{"AnOwnedFileAsBinary",
-                     [](Journal& j) { j.binaries = {"Uninstall Quillmora Launcher.exe"}; }, false},
+                     [](Journal& j) { j.binaries = {"Uninstall Quillmora Launcher.exe"}; }, invalid},
         ValidityCase{"ABinaryInOtherLetterCase", [](Journal& j) { j.binaries = {"Uninstall.exe"}; },
-                     false},
+                     invalid},
         ValidityCase{"ABinaryTwice",
+                     [](Journal& j) { j.binaries = {"uninstall.exe", "uninstall.exe"}; }, invalid},
+        // The registration's own check speaks for itself.
+        ValidityCase{"RegistrationKeysSwapped",
+                     [](Journal& j) { std::swap(j.registration[0], j.registration[1]); },
+                     "Invalid registration recovery snapshot."},
+        ValidityCase{"RegistrationValueOfAnotherShape",
                      [](Journal& j) {
-                         j.binaries = {"uninstall.exe", "uninstall.exe"};
+                         j.registration[1].exists = true;
+                         j.registration[1].values = {{"Version", 4, {1, 0}}};
                      },
-                     false}),
+                     "Invalid registration recovery value."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct StateCase {
