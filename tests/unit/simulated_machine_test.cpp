@@ -121,10 +121,10 @@ TEST_F(SimulatedMachineTest, MovesReplaceOnlyWhenAsked) {
 TEST_F(SimulatedMachineTest, PowerLossDropsWhatWasNotFlushed) {
     machine.files.add_directory("C:\\d");
     HANDLE flushed = open(u"C:\\d\\flushed", win::GENERIC_WRITE, 0, win::CREATE_NEW);
-    write(flushed, "kept");
-    ASSERT_TRUE(win::FlushFileBuffers(flushed));
-    write(flushed, " and lost");
     HANDLE unflushed = open(u"C:\\d\\unflushed", win::GENERIC_WRITE, 0, win::CREATE_NEW);
+    write(flushed, "kept");
+    ASSERT_TRUE(win::FlushFileBuffers(flushed));  // both names are on disk from here
+    write(flushed, " and lost");
     write(unflushed, "lost");
     machine.restart(sim::Machine::Restart::power_loss);
     EXPECT_EQ(machine.files.contents("C:\\d\\flushed"), "kept");

@@ -197,8 +197,10 @@ void FileSystem::remove_child(Node& parent, const Node& child) {
     // The name may already belong to a newer entry when an unlinked one that
     // was still open goes away.
     const auto entry = parent.children.find(upper_case(child.name));
-    if (entry != parent.children.end() && entry->second.get() == &child)
+    if (entry != parent.children.end() && entry->second.get() == &child) {
+        before_name_change();
         parent.children.erase(entry);
+    }
 }
 
 int FileSystem::open(Node& node, DWORD access, DWORD share) {
@@ -232,6 +234,15 @@ bool FileSystem::sharing_allows(const Node& node, DWORD access, DWORD share) {
 }
 
 void FileSystem::power_loss() {
+    if (durable_names_) {
+        for (DurableEntry& entry : *durable_names_) {
+            entry.node->name = std::move(entry.name);
+            entry.node->attributes = entry.attributes;
+            entry.node->parent = entry.parent;
+            entry.node->children = std::move(entry.children);
+        }
+        durable_names_.reset();
+    }
     std::vector<Node*> pending;
     for (auto& [letter, root] : drives_) pending.push_back(root.get());
     while (!pending.empty()) {
@@ -239,9 +250,28 @@ void FileSystem::power_loss() {
         pending.pop_back();
         node->data = node->durable;
         node->openings.clear();
+        // A pending delete lives in memory only; the entry is still on disk.
+        node->delete_pending = false;
+        node->unlink_on_close = 0;
         for (auto& [name, child] : node->children) pending.push_back(child.get());
     }
 }
+
+void FileSystem::before_name_change() {
+    if (durable_names_) return;
+    std::vector<DurableEntry> entries;
+    std::vector<NodePtr> pending;
+    for (auto& [letter, root] : drives_) pending.push_back(root);
+    while (!pending.empty()) {
+        NodePtr node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& [name, child] : node->children) pending.push_back(child);
+        entries.push_back({node, node->name, node->attributes, node->parent, node->children});
+    }
+    durable_names_ = std::move(entries);
+}
+
+void FileSystem::force_names() { durable_names_.reset(); }
 
 Node& FileSystem::add_entry(std::string_view path, DWORD attributes) {
     const ParsedPath parsed = parse_path(to_u16(path), current_directory);

@@ -93,7 +93,30 @@ public:
     static bool sharing_allows(const Node& node, DWORD access, DWORD share);
     void power_loss();
 
+    // --- what a power loss keeps of names and attributes ---
+    // NTFS logs every change to names and attributes (an entry created,
+    // renamed or deleted, attributes set) in order, and the log reaches the
+    // disk only when a call forces it: FlushFileBuffers, or a rename through
+    // a write-through handle (MoveFileExW with MOVEFILE_WRITE_THROUGH). A
+    // power loss keeps every change up to the last force and none after it,
+    // so a later change never survives an earlier one. File data is separate:
+    // only what was flushed survives. One log serves all drives here, and a
+    // scenario's own set-up counts as forced unless it is made while seam
+    // changes are pending.
+    void before_name_change();  // the seam, right before it changes a name or attributes
+    void force_names();         // the seam, when a call forces the log to disk
+
 private:
+    // An entry's name, attributes and place as they are on disk.
+    struct DurableEntry {
+        NodePtr node;
+        std::u16string name;
+        DWORD attributes;
+        Node* parent;
+        std::map<std::u16string, NodePtr> children;
+    };
+    // Taken at the first change after a force; empty while nothing is pending.
+    std::optional<std::vector<DurableEntry>> durable_names_;
     std::map<char16_t, NodePtr> drives_;
     std::uint64_t next_index_ = 1;
     int next_opening_ = 1;

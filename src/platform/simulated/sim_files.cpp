@@ -113,6 +113,7 @@ HANDLE CreateFileW(const char16_t* file_name, DWORD desired_access, DWORD share_
             FILE_ATTRIBUTE_ARCHIVE |
             (flags_and_attributes &
              (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+        machine.files.before_name_change();
         node = machine.files.create_child(*lookup.parent, lookup.leaf, attributes);
     }
     auto object = std::make_unique<sim::FileObject>(machine.files, node, desired_access, share_mode);
@@ -265,6 +266,7 @@ BOOL FlushFileBuffers(HANDLE file) {
     if (object == nullptr) return failure(machine, ERROR_INVALID_HANDLE);
     if ((object->access & write_rights) == 0) return failure(machine, ERROR_ACCESS_DENIED);
     object->node->durable = object->node->data;
+    machine.files.force_names();  // NTFS writes its log out with the file
     return TRUE;
 }
 
@@ -285,6 +287,7 @@ BOOL CreateDirectoryW(const char16_t* path, const SECURITY_ATTRIBUTES* security)
         descriptor = machine.security_descriptor(security->lpSecurityDescriptor);
         if (descriptor == nullptr) return failure(machine, ERROR_INVALID_SECURITY_DESCR);
     }
+    machine.files.before_name_change();
     NodePtr node = machine.files.create_child(*lookup.parent, lookup.leaf, FILE_ATTRIBUTE_DIRECTORY);
     if (descriptor != nullptr) node->security_descriptor = *descriptor;
     return TRUE;
@@ -323,6 +326,7 @@ BOOL SetFileAttributesW(const char16_t* path, DWORD attributes) {
     constexpr DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | 0x2000;
     constexpr DWORD kept = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    machine.files.before_name_change();
     lookup.node->attributes = (lookup.node->attributes & kept) | (attributes & settable);
     return TRUE;
 }
@@ -348,17 +352,25 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
     if (target_root != source_root) return failure(machine, ERROR_NOT_SAME_DEVICE);
     if (target.node && target.node.get() != &moved) {
         if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) return failure(machine, ERROR_ALREADY_EXISTS);
+        // The old rename semantics that MoveFileExW uses: a destination that
+        // any handle holds open is never replaced, shared for delete or not.
         if (target.node->is_directory() ||
             (target.node->attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
             !target.node->openings.empty())
             return failure(machine, ERROR_ACCESS_DENIED);
-        machine.files.remove_child(*target.parent, *target.node);
     }
+    // One step: the replaced entry goes and the moved one takes its name.
+    machine.files.before_name_change();
+    if (target.node && target.node.get() != &moved)
+        machine.files.remove_child(*target.parent, *target.node);
     NodePtr keep = source.parent->children.at(sim::upper_case(moved.name));
     machine.files.remove_child(*source.parent, moved);
     moved.name = target.leaf;
     moved.parent = target.parent.get();
     target.parent->children[sim::upper_case(target.leaf)] = keep;
+    // The rename goes through a handle opened write-through, so it is in the
+    // log on disk when the call returns.
+    if ((flags & MOVEFILE_WRITE_THROUGH) != 0) machine.files.force_names();
     return TRUE;
 }
 

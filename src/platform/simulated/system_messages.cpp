@@ -28,6 +28,9 @@ SystemMessages::SystemMessages() {
         {1337, u"The security ID structure is invalid.\r\n"},
         {1338, u"The security descriptor structure is invalid.\r\n"},
         {1921, u"The name of the file cannot be resolved by the system.\r\n"},
+        // Creating over an existing file, and listing a file as a directory.
+        {80, u"The file exists.\r\n"},
+        {267, u"The directory name is invalid.\r\n"},
     };
     ntdll_ = {
         {0xC0000022, u"{Access Denied}\r\nA process has requested access to an object, but has "
