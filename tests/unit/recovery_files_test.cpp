@@ -48,14 +48,6 @@ TEST_F(RecoveryFilesTest, CopiesOnlyTheBytesInBufferSizedPiecesAndFlushes) {
     EXPECT_EQ(machine.files.find(backup)->attributes, win::FILE_ATTRIBUTE_ARCHIVE);
 }
 
-TEST_F(RecoveryFilesTest, CopiesAnEmptyFile) {
-    machine.files.add_file(installed("uninstall.exe"));
-    EXPECT_EQ(
-        outcome_of(copy_recovery_file(installed("uninstall.exe"), recovery_file("uninstall.exe"))),
-        "ok");
-    EXPECT_EQ(machine.files.contents(recovery_file("uninstall.exe")), "");
-}
-
 TEST_F(RecoveryFilesTest, NeverWritesOverAnExistingDestination) {
     machine.files.add_file(backup, "earlier");
     EXPECT_EQ(outcome_of(copy_recovery_file(binary, backup)),

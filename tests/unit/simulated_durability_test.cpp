@@ -138,12 +138,6 @@ INSTANTIATE_TEST_SUITE_P(
             [](auto& files) { files.hold_open("C:\\d\\new", win::GENERIC_READ, share_all); }, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SimulatedDurabilityTest, ADirectoryIsNeverReplaced) {
-    machine.files.add_directory("C:\\d\\dir");
-    EXPECT_FALSE(win::MoveFileExW(u"C:\\d\\new", u"C:\\d\\dir", replace_durably));
-    EXPECT_EQ(win::GetLastError(), win::ERROR_ACCESS_DENIED);
-}
-
 TEST_F(SimulatedDurabilityTest, EveryChangingFileCallCanBeTheCrashPoint) {
     machine.files.add_directory("C:\\d\\empty");
     using Call = std::function<win::BOOL(win::HANDLE)>;
