@@ -1,6 +1,7 @@
 #include "legacy_installation.h"
 
 #include "engine/owned_paths.h"
+#include "windows/registry/registry_value.h"
 
 namespace {
 
