@@ -2,6 +2,7 @@
 
 #include "engine/directory_listing.h"
 #include "engine/journal.h"
+#include "engine/launcher_binaries.h"
 #include "engine/owned_paths.h"
 #include "engine/recovery_directory.h"
 #include "engine/recovery_files.h"
@@ -38,21 +39,6 @@ Result<> prepare_recovery_directory(const MigrationTarget& target) {
     return fail(std::string(unknown_recovery_directory));
 }
 
-// The launcher binaries present now, in table order.
-Result<std::vector<std::string>> present_binaries(const MigrationTarget& target) {
-    std::vector<std::string> present;
-    for (const std::string_view name : LAUNCHER_BINARIES) {
-        const auto binary = owned_path(target, name);
-        if (!binary) return std::unexpected(binary.error());
-        const auto kind = inspect_path(*binary);
-        if (!kind) return std::unexpected(kind.error());
-        if (*kind == PathKind::Directory || *kind == PathKind::ReparsePoint)
-            return fail("An owned launcher binary is not a regular file.");
-        if (*kind == PathKind::RegularFile) present.emplace_back(name);
-    }
-    return present;
-}
-
 Result<> back_up_binaries(const MigrationTarget& target, const Journal& journal) {
     for (const std::string& name : journal.binaries) {
         const auto binary = owned_path(target, name);
@@ -78,7 +64,7 @@ Result<> begin_migration(std::string_view directory, const InstallerContext& con
             return settled;
 
     if (auto prepared = prepare_recovery_directory(*target); !prepared) return prepared;
-    auto binaries = present_binaries(*target);
+    auto binaries = present_launcher_binaries(*target);
     if (!binaries) return std::unexpected(binaries.error());
     auto snapshots = capture_registration(context.scope, context.sid);
     if (!snapshots) return std::unexpected(snapshots.error());

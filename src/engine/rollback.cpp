@@ -1,6 +1,7 @@
 #include "engine/rollback.h"
 
 #include "engine/commit.h"
+#include "engine/launcher_binaries.h"
 #include "engine/owned_files.h"
 #include "engine/recovery_directory.h"
 #include "engine/recovery_files.h"
@@ -32,14 +33,8 @@ Result<> check_restore_possible(const MigrationTarget& target, const Journal& jo
         if (*kind != PathKind::RegularFile)
             return fail(format_message("Missing recovery file: {}", name));
     }
-    for (const std::string_view name : LAUNCHER_BINARIES) {
-        const auto binary = owned_path(target, name);
-        if (!binary) return std::unexpected(binary.error());
-        const auto kind = inspect_path(*binary);
-        if (!kind) return std::unexpected(kind.error());
-        if (*kind == PathKind::Directory || *kind == PathKind::ReparsePoint)
-            return fail("An owned launcher binary is not a regular file.");
-    }
+    const auto present = present_launcher_binaries(target);
+    if (!present) return std::unexpected(present.error());
     return {};
 }
 
