@@ -12,6 +12,10 @@
 //                                            to RESULT for each process id
 //   dummy-launcher.exe end ID...             ends each of these processes that
 //                                            still runs
+//   dummy-launcher.exe hold RESULT FILE      starts a copy that keeps FILE open
+//                                            for reading, without delete
+//                                            sharing, until it is ended, and
+//                                            writes its process id to RESULT
 //
 // A started copy tells that it runs by setting an event named after its own
 // process id, which the starter creates while the copy is still suspended.
@@ -47,6 +51,16 @@ int run_until_ended() {
     return 0;
 }
 
+// The copy started by "hold": it tells that it runs only once the file is
+// open, so a file it cannot open fails the start.
+int hold_until_ended(const std::wstring& file) {
+    const tools::Handle held(CreateFileW(file.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held) return tools::tool_failure;
+    return run_until_ended();
+}
+
 // The copies must not keep the runner's output pipes open, or the runner
 // would wait for them: they get the NUL device and nothing else of ours.
 void stop_passing_standard_handles_on() {
@@ -57,8 +71,20 @@ void stop_passing_standard_handles_on() {
     }
 }
 
-DWORD start_copy(const std::wstring& executable, HANDLE null_device) {
-    std::wstring command_line = L"\"" + executable + L"\"";
+// The NUL device, inheritable, for the copies' standard handles.
+tools::Handle standard_handles_for_copies() {
+    stop_passing_standard_handles_on();
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    tools::Handle null_device(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                          OPEN_EXISTING, 0, nullptr));
+    if (!null_device) tools::fail_tool(tool, "cannot open NUL");
+    return null_device;
+}
+
+DWORD start_copy(const std::wstring& executable, HANDLE null_device,
+                 const std::wstring& arguments = {}) {
+    std::wstring command_line = L"\"" + executable + L"\"" + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -83,16 +109,22 @@ DWORD start_copy(const std::wstring& executable, HANDLE null_device) {
 }
 
 int start_copies(const std::wstring& result, const std::vector<std::wstring>& executables) {
-    stop_passing_standard_handles_on();
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    const tools::Handle null_device(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                                OPEN_EXISTING, 0, nullptr));
-    if (!null_device) tools::fail_tool(tool, "cannot open NUL");
+    const tools::Handle null_device = standard_handles_for_copies();
     std::string ids;
     for (const std::wstring& executable : executables)
         ids += std::to_string(start_copy(executable, null_device.get())) + "\n";
     if (!tools::write_whole_file(result, ids)) tools::fail_tool(tool, "cannot write the result");
+    return 0;
+}
+
+int start_holder(const std::wstring& result, const std::wstring& file) {
+    wchar_t own_path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, own_path, MAX_PATH);
+    if (length == 0 || length == MAX_PATH) tools::fail_tool(tool, "GetModuleFileNameW failed");
+    const tools::Handle null_device = standard_handles_for_copies();
+    const DWORD pid = start_copy(own_path, null_device.get(), L" held \"" + file + L"\"");
+    if (!tools::write_whole_file(result, std::to_string(pid) + "\n"))
+        tools::fail_tool(tool, "cannot write the result");
     return 0;
 }
 
@@ -122,7 +154,7 @@ int end_processes(const std::vector<DWORD>& ids) {
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: dummy-launcher.exe [start RESULT EXE... | running RESULT ID... | end "
-                 "ID...]\n");
+                 "ID... | hold RESULT FILE]\n");
     std::exit(tools::tool_failure);
 }
 
@@ -132,6 +164,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 1) return run_until_ended();
     const std::wstring command = argv[1];
     std::vector<std::wstring> rest(argv + 2, argv + argc);
+    if (command == L"hold" && rest.size() == 2) return start_holder(rest[0], rest[1]);
+    if (command == L"held" && rest.size() == 1) return hold_until_ended(rest[0]);
     if (command == L"start" && rest.size() >= 2)
         return start_copies(rest[0], std::vector<std::wstring>(rest.begin() + 1, rest.end()));
     std::vector<DWORD> ids;

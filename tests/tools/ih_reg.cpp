@@ -16,6 +16,15 @@
 //   ih-reg.exe delete-tree ROOT KEY         deletes KEY and everything below
 //                                           it without following links; an
 //                                           absent KEY is nothing to do
+//   ih-reg.exe dump ROOT KEY                prints "key KEY" and then
+//                                           'value "NAME" TYPE HEX' for each
+//                                           value in enumeration order, or
+//                                           "no key KEY"; a link is not
+//                                           followed
+//   ih-reg.exe script FILE                  runs the commands in FILE, one a
+//                                           line, arguments separated by tabs
+//                                           (UTF-8), in order, so that a whole
+//                                           registration costs one start
 //
 // ROOT is HKLM or HKU; NAME "" is the key's default value. Exit status 0 on
 // success; otherwise a message on standard error and a non-zero status.
@@ -41,8 +50,8 @@ using NtDeleteKeyFunction = LONG(NTAPI*)(HANDLE);
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: ih-reg.exe set ROOT KEY NAME TYPE HEX | get ROOT KEY NAME | "
-                 "link ROOT KEY TARGET | delete-key ROOT KEY | delete-tree ROOT KEY "
-                 "(ROOT: HKLM or HKU)\n");
+                 "link ROOT KEY TARGET | delete-key ROOT KEY | delete-tree ROOT KEY | "
+                 "dump ROOT KEY | script FILE (ROOT: HKLM or HKU)\n");
     std::exit(tools::tool_failure);
 }
 
@@ -204,28 +213,98 @@ void delete_tree(HKEY root, const std::wstring& path) {
     delete_opened(key.get());
 }
 
+// ---- Listing a key and running many commands in one start ----
+
+std::string narrow(const std::wstring& text) { return tools::narrow_wtf8(text); }
+
+void dump(HKEY root, const std::wstring& path) {
+    Key key;
+    const LONG opened =
+        RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, key.put());
+    if (opened == ERROR_FILE_NOT_FOUND) {
+        std::printf("no key %s\n", narrow(path).c_str());
+        return;
+    }
+    check(opened, "RegOpenKeyExW failed");
+    DWORD longest_name = 0;
+    DWORD longest_data = 0;
+    check(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, &longest_name, &longest_data, nullptr, nullptr),
+          "RegQueryInfoKeyW failed");
+    std::printf("key %s\n", narrow(path).c_str());
+    std::vector<wchar_t> name(longest_name + 1);
+    std::vector<BYTE> data(longest_data + 1);
+    for (DWORD index = 0;; ++index) {
+        DWORD name_length = static_cast<DWORD>(name.size());
+        DWORD size = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        const LONG status = RegEnumValueW(key.get(), index, name.data(), &name_length, nullptr,
+                                          &type, data.data(), &size);
+        if (status == ERROR_NO_MORE_ITEMS) return;
+        check(status, "RegEnumValueW failed");
+        std::printf("value \"%s\" %lu ", narrow(std::wstring(name.data(), name_length)).c_str(),
+                    static_cast<unsigned long>(type));
+        for (DWORD i = 0; i < size; ++i) std::printf("%02x", data[i]);
+        std::printf("\n");
+    }
+}
+
+void run_command(const std::vector<std::wstring>& arguments);
+
+// Lines of tab-separated arguments; empty lines are skipped.
+void run_script(const std::wstring& file) {
+    std::string bytes;
+    std::wstring text;
+    if (!tools::read_whole_file(file, bytes)) tools::fail_tool(tool, "cannot read the script");
+    if (!tools::widen_wtf8(bytes, text)) tools::fail_tool(tool, "the script is not UTF-8", 0);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.empty()) continue;
+        std::vector<std::wstring> arguments;
+        for (std::size_t field = 0;;) {
+            const std::size_t tab = line.find(L'\t', field);
+            arguments.push_back(line.substr(field, tab - field));
+            if (tab == std::wstring::npos) break;
+            field = tab + 1;
+        }
+        run_command(arguments);
+    }
+}
+
+void run_command(const std::vector<std::wstring>& arguments) {
+    const std::size_t count = arguments.size();
+    if (count == 2 && arguments[0] == L"script") return run_script(arguments[1]);
+    if (count < 3) usage();
+    const std::wstring& command = arguments[0];
+    const HKEY root = root_named(arguments[1]);
+    const std::wstring& path = arguments[2];
+    if (command == L"set" && count == 6) {
+        set(root, path, arguments[3], parse_type(arguments[4]), parse_hex(arguments[5]));
+    } else if (command == L"get" && count == 4) {
+        get(root, path, arguments[3]);
+    } else if (command == L"link" && count == 4) {
+        link(root, path, arguments[3]);
+    } else if (command == L"delete-key" && count == 3) {
+        delete_key(root, path);
+    } else if (command == L"delete-tree" && count == 3) {
+        delete_tree(root, path);
+    } else if (command == L"dump" && count == 3) {
+        dump(root, path);
+    } else {
+        usage();
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // line feeds as written, no CR added
     _setmode(_fileno(stderr), _O_BINARY);
-    const std::wstring command = argc > 1 ? argv[1] : L"";
-    if (argc < 4) usage();
-    const HKEY root = root_named(argv[2]);
-    const std::wstring path = argv[3];
-    if (command == L"set" && argc == 7) {
-        set(root, path, argv[4], parse_type(argv[5]), parse_hex(argv[6]));
-    } else if (command == L"get" && argc == 5) {
-        get(root, path, argv[4]);
-    } else if (command == L"link" && argc == 5) {
-        link(root, path, argv[4]);
-    } else if (command == L"delete-key" && argc == 4) {
-        delete_key(root, path);
-    } else if (command == L"delete-tree" && argc == 4) {
-        delete_tree(root, path);
-    } else {
-        usage();
-    }
+    run_command(std::vector<std::wstring>(argv + 1, argv + argc));
     std::fflush(stdout);
     return 0;
 }
