@@ -1,0 +1,432 @@
+// The migration actions under Wine: begin, commit and rollback on an older
+// installation laid out on disk and registered in the Wine user's hive, each
+// checked by the files and registry values they leave, and every state an
+// interrupted transaction can leave followed by each action.
+#include "context_file.h"
+#include "host_files.h"
+#include "legacy_installation.h"
+#include "wine_differences.h"
+#include "wine_test.h"
+
+#include <filesystem>
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+const RunResult done{0, "", ""};
+constexpr RunOptions under_the_shell{.unelevated = false, .desktop_shell = true};
+
+// A commit whose cleanup stopped: status 2 with the cleanup's message.
+RunResult committed_with(std::string_view message) { return {2, "", std::string(message) + "\n"}; }
+
+constexpr std::string_view missing_journal = "Missing migration recovery journal.";
+constexpr std::string_view not_prepared = "The migration transaction is not prepared for commit.";
+constexpr std::string_view invalid_journal =
+    "The migration recovery journal is invalid. Existing files were retained.";
+
+std::vector<RegistryKey> operator+(std::vector<RegistryKey> first,
+                                   const std::vector<RegistryKey>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+class MigrationEndToEnd : public WineTest {
+protected:
+    void SetUp() override {
+        WineTest::SetUp();
+        write_context();
+    }
+
+    // The keys stay out of later suites' way.
+    static void TearDownTestSuite() {
+        const fs::path stem = fs::path(E2E_WORK_DIR) / "runs" / "migration-registry-cleanup";
+        write_host_file(stem.string() + ".script",
+                        registry_script(absent(launcher_registration("") + legacy_registration(""))));
+        const std::string tool = wine::tool_path("ih-reg");
+        wine::run(tool,
+                  build_command_line(tool, {"script", wine::windows_path(stem.string() + ".script")}),
+                  {}, stem);
+    }
+
+    std::string installation() const { return scratch_path("Quillmora Launcher"); }
+    std::string installed(std::string_view relative) const {
+        return installation() + "\\" + std::string(relative);
+    }
+    std::string recovery_file(std::string_view name) const {
+        return installed(recovery_directory) + "\\" + std::string(name);
+    }
+
+    void write_context(std::string_view scope = "user") {
+        ContextFile context;
+        context.directory = installation();
+        context.scope = scope;
+        write_file(scratch_path("context.ini"), context.written());
+    }
+
+    // The installation as the older launcher left it, files and registration.
+    std::vector<RegistryKey> installed_registration() const {
+        return launcher_registration(installation()) + legacy_registration(installation());
+    }
+    void install() {
+        lay_out(legacy_files());
+        seed(installed_registration());
+    }
+
+    void lay_out(const FileTree& files) const {
+        for (const auto& [path, bytes] : files) {
+            if (path.ends_with('/')) make_directory(installed(path));
+            else write_file(installed(path), bytes);
+        }
+    }
+    FileTree files_now() const {
+        FileTree files;
+        const fs::path root = wine::unix_path(installation());
+        for (const auto& entry : fs::recursive_directory_iterator(root)) {
+            const std::string path = entry.path().lexically_relative(root).generic_string();
+            if (entry.is_directory()) files[path + "/"] = "";
+            else files[path] = read_host_file(entry.path());
+        }
+        return files;
+    }
+
+    // ih-reg with a script of commands, one start for all of them.
+    std::string registry(const std::string& script) {
+        const fs::path file = next_work_stem().string() + ".script";
+        write_host_file(file, script);
+        const RunResult result = run_tool("ih-reg", {"script", wine::windows_path(file)});
+        EXPECT_EQ(result.status, 0u) << result.standard_error;
+        return result.standard_output;
+    }
+    void seed(const std::vector<RegistryKey>& keys) { registry(registry_script(keys)); }
+    // The four keys the migration may touch, as ih-reg lists them.
+    std::string registry_now() {
+        return registry(registry_dump_script(installed_registration()));
+    }
+
+    RunResult capture_context() {
+        return run_helper({"-Action", "context", "-Output", scratch_path("context.ini"),
+                           "-Directory", installation()},
+                          under_the_shell);
+    }
+    RunResult run_action(std::string_view action, const RunOptions& options = {}) {
+        return run_helper({"-Action", std::string(action), "-Output", scratch_path("context.ini"),
+                           "-Directory", installation()},
+                          options);
+    }
+
+    // The journal the helper writes for this installation.
+    JournalDocument journal(std::string_view stage, const FileTree& files,
+                            std::vector<RegistryKey> registration) const {
+        JournalDocument document;
+        document.directory = installation();
+        document.stage = stage;
+        for (const std::string_view binary : launcher_binaries)
+            if (files.contains(std::string(binary))) document.binaries.emplace_back(binary);
+        document.registration = std::move(registration);
+        return document;
+    }
+    std::string installed_journal(std::string_view stage) const {
+        return journal(stage, legacy_files(), launcher_registration(installation())).json();
+    }
+
+    // A process that keeps an installed file open without delete sharing.
+    void hold(std::string_view relative) {
+        ASSERT_EQ(run_tool("dummy-launcher", {"hold", scratch_path("holder"), installed(relative)}),
+                  done);
+        holder_ = read_file(scratch_path("holder"));
+        while (!holder_.empty() && holder_.back() == '\n') holder_.pop_back();
+    }
+    void release() {
+        if (holder_.empty()) return;
+        EXPECT_EQ(run_tool("dummy-launcher", {"end", holder_}), done);
+        holder_.clear();
+    }
+    void TearDown() override { release(); }
+
+private:
+    std::string holder_;
+};
+
+TEST_F(MigrationEndToEnd, CommitRemovesTheElectronInstallationAndKeepsTheLauncher) {
+    install();
+    ASSERT_EQ(capture_context(), done);
+    ASSERT_EQ(run_action("begin"), done);
+    // The journal names all three binaries and the registration as captured.
+    EXPECT_EQ(files_now(), with_recovery(legacy_files(), installed_journal("prepared")));
+
+    EXPECT_EQ(run_action("commit"), done);
+    EXPECT_EQ(files_now(), without_electron_files(legacy_files()));
+    EXPECT_EQ(registry_now(), registry_dump(launcher_registration(installation()) +
+                                            absent(legacy_registration(installation()))));
+    EXPECT_EQ(run_action("commit"), helper_error(missing_journal));
+}
+
+TEST_F(MigrationEndToEnd, RollbackPutsBackWhatSetupChanged) {
+    install();
+    fs::remove(wine::unix_path(installed("QuillmoraClientServices.exe")));
+    FileTree before = files_now();
+    ASSERT_EQ(capture_context(), done);
+    ASSERT_EQ(run_action("begin"), done);
+    EXPECT_EQ(files_now(), with_recovery(before, journal("prepared", before,
+                                                         launcher_registration(installation()))
+                                                     .json()));
+
+    // Setup replaces one binary, deletes one, adds one that was not there,
+    // and changes, adds and deletes registration values.
+    write_file(installed("Quillmora Launcher.exe"), "MZ Quillmora Launcher 2.0.0\n");
+    fs::remove(wine::unix_path(installed("uninstall.exe")));
+    write_file(installed("QuillmoraClientServices.exe"), "MZ Quillmora Client Services 2.0.0\n");
+    std::vector<RegistryKey> changed = launcher_registration(installation());
+    changed[0].values.erase(changed[0].values.begin() + 1);  // "Channel"
+    changed[0].values.back().data = string_data("2.0.0");    // "Version"
+    changed[1].values.push_back({"URLInfoAbout", 1, string_data("https://quillmora.example")});
+    seed(changed);
+
+    EXPECT_EQ(run_action("rollback"), done);
+    EXPECT_EQ(files_now(), before);
+    EXPECT_EQ(registry_now(), registry_dump(installed_registration()));
+}
+
+TEST_F(MigrationEndToEnd, ASecondBeginSettlesTheFirst) {
+    install();
+    ASSERT_EQ(run_action("begin"), done);
+    write_file(installed("uninstall.exe"), "MZ uninstall 2.0.0\n");
+    EXPECT_EQ(run_action("begin"), done);
+    EXPECT_EQ(files_now(), with_recovery(legacy_files(), installed_journal("prepared")));
+    EXPECT_EQ(registry_now(), registry_dump(installed_registration()));
+}
+
+TEST_F(MigrationEndToEnd, AHeldElectronFileEndsTheCommitWithStatusTwoUntilReleased) {
+    install();
+    ASSERT_EQ(run_action("begin"), done);
+    hold("ffmpeg.dll");
+    EXPECT_EQ(run_action("commit"),
+              committed_with("Cannot remove owned installer file: " + os_error_text(32)));
+    // Committed: the files before it are gone, the held one and those after stay.
+    EXPECT_EQ(read_file(recovery_file("journal.json")), installed_journal("committed"));
+    EXPECT_FALSE(exists(installed("dxil.dll")));
+    EXPECT_TRUE(exists(installed("ffmpeg.dll")));
+    EXPECT_TRUE(exists(installed("icudtl.dat")));
+
+    release();
+    EXPECT_EQ(run_action("commit"), done);
+    EXPECT_EQ(files_now(), without_electron_files(legacy_files()));
+    EXPECT_EQ(registry_now(), registry_dump(launcher_registration(installation()) +
+                                            absent(legacy_registration(installation()))));
+}
+
+TEST_F(MigrationEndToEnd, AnUnknownRecoveryFileStopsTheCommitAfterTheOlderInstallation) {
+    install();
+    ASSERT_EQ(run_action("begin"), done);
+    write_file(recovery_file("notes.txt"), "not the helper's");
+    EXPECT_EQ(run_action("commit"),
+              committed_with("An unknown file exists in the migration recovery directory."));
+    FileTree expected =
+        with_recovery(without_electron_files(legacy_files()), installed_journal("committed"));
+    expected[std::string(recovery_directory) + "/notes.txt"] = "not the helper's";
+    EXPECT_EQ(files_now(), expected);
+    EXPECT_EQ(registry_now(), registry_dump(launcher_registration(installation()) +
+                                            absent(legacy_registration(installation()))));
+}
+
+TEST_F(MigrationEndToEnd, AnUnelevatedRollbackThatNeedsAdministratorChangesNothing) {
+    write_context("machine");
+    JournalDocument prepared = journal("prepared", legacy_files(),
+                                       absent(launcher_registration(installation())));
+    prepared.scope = "machine";
+    FileTree files = with_recovery(legacy_files(), prepared.json());
+    files["Quillmora Launcher.exe"] = "MZ Quillmora Launcher 2.0.0\n";
+    lay_out(files);
+    EXPECT_EQ(run_action("rollback", {.unelevated = true}),
+              (RunResult{740, "",
+                         "Administrator permission is required to restore this installation.\n"}));
+    EXPECT_EQ(files_now(), files);
+}
+
+// ---- Every state an interrupted transaction leaves, and each action on it ----
+
+enum class Found {
+    EmptyRecoveryDirectory,
+    LoneInitialJournal,
+    LoneTruncatedJournal,
+    BackingUpWithPartialCopy,
+    Prepared,
+    CommittedPartlyCleaned,
+    RolledBackPartlyRemoved,
+};
+
+// What the installation looks like after the action.
+enum class After {
+    Unchanged,        // as laid out
+    Settled,          // the earlier transaction finished or undone, no recovery directory
+    SettledAndBegun,  // settled, then a new prepared transaction
+    Cleaned,          // committed: the Electron files and legacy keys gone, nothing restored
+};
+
+struct StateCase {
+    Found found;
+    std::string_view action;
+    RunResult result;
+    After after;
+};
+
+std::string_view found_name(Found found) {
+    switch (found) {
+        case Found::EmptyRecoveryDirectory: return "EmptyRecoveryDirectory";
+        case Found::LoneInitialJournal: return "LoneInitialJournal";
+        case Found::LoneTruncatedJournal: return "LoneTruncatedJournal";
+        case Found::BackingUpWithPartialCopy: return "BackingUpWithPartialCopy";
+        case Found::Prepared: return "Prepared";
+        case Found::CommittedPartlyCleaned: return "CommittedPartlyCleaned";
+        case Found::RolledBackPartlyRemoved: return "RolledBackPartlyRemoved";
+    }
+    return "";
+}
+
+void PrintTo(const StateCase& state, std::ostream* out) {
+    *out << found_name(state.found) << " then " << state.action;
+}
+
+const std::vector<StateCase> STATE_CASES = {
+    {Found::EmptyRecoveryDirectory, "begin", done, After::SettledAndBegun},
+    {Found::EmptyRecoveryDirectory, "commit", helper_error(missing_journal), After::Unchanged},
+    {Found::EmptyRecoveryDirectory, "rollback", done, After::Unchanged},
+    {Found::LoneInitialJournal, "begin", done, After::SettledAndBegun},
+    {Found::LoneInitialJournal, "commit", helper_error(not_prepared), After::Unchanged},
+    {Found::LoneInitialJournal, "rollback", done, After::Settled},
+    {Found::LoneTruncatedJournal, "begin", helper_error(invalid_journal), After::Unchanged},
+    {Found::LoneTruncatedJournal, "commit", helper_error(invalid_journal), After::Unchanged},
+    {Found::LoneTruncatedJournal, "rollback", helper_error(invalid_journal), After::Unchanged},
+    {Found::BackingUpWithPartialCopy, "begin", done, After::SettledAndBegun},
+    {Found::BackingUpWithPartialCopy, "commit", helper_error(not_prepared), After::Unchanged},
+    {Found::BackingUpWithPartialCopy, "rollback", done, After::Settled},
+    {Found::Prepared, "begin", done, After::SettledAndBegun},
+    {Found::Prepared, "commit", done, After::Cleaned},
+    {Found::Prepared, "rollback", done, After::Settled},
+    {Found::CommittedPartlyCleaned, "begin", done, After::SettledAndBegun},
+    {Found::CommittedPartlyCleaned, "commit", done, After::Cleaned},
+    {Found::CommittedPartlyCleaned, "rollback", done, After::Cleaned},
+    {Found::RolledBackPartlyRemoved, "begin", done, After::SettledAndBegun},
+    {Found::RolledBackPartlyRemoved, "commit", helper_error(not_prepared), After::Unchanged},
+    {Found::RolledBackPartlyRemoved, "rollback", done, After::Settled},
+};
+
+class MigrationStateEndToEnd : public MigrationEndToEnd,
+                               public ::testing::WithParamInterface<StateCase> {
+protected:
+    // The installation and registration as a transaction in this state left
+    // them, and as settling it must leave them.
+    struct Layout {
+        FileTree installation;
+        FileTree recovery;
+        std::vector<RegistryKey> registration;
+        FileTree settled_installation;
+        std::vector<RegistryKey> settled_registration;
+    };
+
+    Layout layout(Found found) const {
+        const std::string directory = std::string(recovery_directory) + "/";
+        const FileTree legacy = legacy_files();
+        const auto launcher = launcher_registration(installation());
+        const auto legacy_keys = legacy_registration(installation());
+        // What setup did after begin: a new launcher, a new version value.
+        FileTree updated = legacy;
+        updated["Quillmora Launcher.exe"] = "MZ Quillmora Launcher 2.0.0\n";
+        auto updated_launcher = launcher;
+        updated_launcher[0].values.back().data = string_data("2.0.0");
+
+        Layout state{legacy, {{directory, ""}}, launcher + legacy_keys, legacy,
+                     launcher + legacy_keys};
+        const std::string backing_up = installed_journal("backing_up");
+        switch (found) {
+            case Found::EmptyRecoveryDirectory: break;
+            case Found::LoneInitialJournal: state.recovery[directory + "journal.new"] = backing_up; break;
+            case Found::LoneTruncatedJournal:
+                state.recovery[directory + "journal.new"] = backing_up.substr(0, backing_up.size() / 2);
+                break;
+            case Found::BackingUpWithPartialCopy:
+                state.recovery[directory + "journal.json"] = backing_up;
+                state.recovery[directory + "Quillmora Launcher.exe"] = legacy.at("Quillmora Launcher.exe");
+                state.recovery[directory + "QuillmoraClientServices.exe"] = "MZ Quill";
+                break;
+            case Found::Prepared:
+                state.recovery = with_recovery({}, installed_journal("prepared"));
+                for (const std::string_view binary : launcher_binaries)
+                    state.recovery[directory + std::string(binary)] = legacy.at(std::string(binary));
+                state.installation = updated;
+                state.registration = updated_launcher + legacy_keys;
+                break;
+            case Found::CommittedPartlyCleaned:
+                state.recovery = with_recovery({}, installed_journal("committed"));
+                for (const std::string_view binary : launcher_binaries)
+                    state.recovery[directory + std::string(binary)] = legacy.at(std::string(binary));
+                state.installation = updated;
+                for (const char* removed : {"chrome_100_percent.pak", "chrome_200_percent.pak",
+                                            "d3dcompiler_47.dll", "locales/de.pak"})
+                    state.installation.erase(removed);
+                state.registration = updated_launcher + legacy_keys;
+                state.settled_installation = without_electron_files(updated);
+                state.settled_registration = updated_launcher + absent(legacy_keys);
+                break;
+            case Found::RolledBackPartlyRemoved:
+                state.recovery[directory + "journal.json"] = installed_journal("rolled_back");
+                break;
+        }
+        return state;
+    }
+
+    FileTree laid_out_files(const Layout& state) const {
+        FileTree files = state.installation;
+        files.insert(state.recovery.begin(), state.recovery.end());
+        return files;
+    }
+};
+
+TEST_P(MigrationStateEndToEnd, ActionFinishesOrUndoesWhatItFinds) {
+    const StateCase& state = GetParam();
+    const Layout found = layout(state.found);
+    lay_out(laid_out_files(found));
+    seed(found.registration);
+
+    EXPECT_EQ(run_action(state.action), state.result);
+
+    FileTree files;
+    std::vector<RegistryKey> registration;
+    switch (state.after) {
+        case After::Unchanged:
+            files = laid_out_files(found);
+            registration = found.registration;
+            break;
+        case After::Settled:
+            files = found.settled_installation;
+            registration = found.settled_registration;
+            break;
+        case After::SettledAndBegun: {
+            registration = found.settled_registration;
+            const std::vector<RegistryKey> captured(registration.begin(), registration.begin() + 2);
+            files = with_recovery(found.settled_installation,
+                                  journal("prepared", found.settled_installation, captured).json());
+            break;
+        }
+        case After::Cleaned:
+            files = without_electron_files(found.installation);
+            registration = found.registration;
+            registration[2] = absent({registration[2]})[0];
+            registration[3] = absent({registration[3]})[0];
+            break;
+    }
+    EXPECT_EQ(files_now(), files);
+    EXPECT_EQ(registry_now(), registry_dump(registration));
+}
+
+std::string state_case_name(const ::testing::TestParamInfo<StateCase>& info) {
+    return std::string(found_name(info.param.found)) + "_" + std::string(info.param.action);
+}
+
+INSTANTIATE_TEST_SUITE_P(Found, MigrationStateEndToEnd, ::testing::ValuesIn(STATE_CASES),
+                         state_case_name);
+
+}  // namespace
+}  // namespace e2e
