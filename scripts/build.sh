@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds installer-helper.exe, the 64-bit Windows executable, with mingw-w64
-# into build/windows (set HELPER_BUILD_ROOT for another folder than build/).
+# into build/windows (set HELPER_BUILD_ROOT for another folder than build/),
+# then shows it at work: scripts/demo.sh migrates two generated installations
+# under Wine, and a step that does not do what it should fails the build.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,3 +14,4 @@ cd "$root"
 cmake --preset windows -B "$build_root/windows" >/dev/null
 cmake --build "$build_root/windows" -j"$jobs"
 echo "installer-helper.exe: $build_root/windows/installer-helper.exe"
+HELPER_BUILD_ROOT=$build_root bash "$root/scripts/demo.sh"

@@ -84,6 +84,8 @@ void require_host_success(const wine::HostRun& run, std::string_view what) {
 
 fs::path work_dir() { return E2E_WORK_DIR; }
 
+// scripts/demo.sh makes its own prefix with these settings (and those of
+// prepare()); keep the two in step.
 void create_prefix() {
     const fs::path logs = work_dir() / "prefix-setup";
     fs::remove_all(wine::prefix());
