@@ -131,6 +131,20 @@ protected:
         return journal(stage, legacy_files(), launcher_registration(installation())).json();
     }
 
+    // What a finished commit leaves of an installation.
+    static FileTree cleaned(FileTree files) {
+        std::erase_if(files, [](const auto& entry) {
+            return entry.first.starts_with(std::string(recovery_directory) + "/");
+        });
+        return without_electron_files(std::move(files));
+    }
+    // The launcher's keys as they are, the older installation's gone.
+    static std::vector<RegistryKey> cleaned(std::vector<RegistryKey> registration) {
+        for (RegistryKey& key : registration)
+            if (key.path == legacy_key || key.path == legacy_uninstall_key) key = absent({key})[0];
+        return registration;
+    }
+
     // A process that keeps an installed file open without delete sharing.
     void hold(std::string_view relative) {
         ASSERT_EQ(run_tool("dummy-launcher", {"hold", scratch_path("holder"), installed(relative)}),
@@ -158,8 +172,7 @@ TEST_F(MigrationEndToEnd, CommitRemovesTheElectronInstallationAndKeepsTheLaunche
 
     EXPECT_EQ(run_action("commit"), done);
     EXPECT_EQ(files_now(), without_electron_files(legacy_files()));
-    EXPECT_EQ(registry_now(), registry_dump(launcher_registration(installation()) +
-                                            absent(legacy_registration(installation()))));
+    EXPECT_EQ(registry_now(), registry_dump(cleaned(installed_registration())));
     EXPECT_EQ(run_action("commit"), helper_error(missing_journal));
 }
 
@@ -213,8 +226,7 @@ TEST_F(MigrationEndToEnd, AHeldElectronFileEndsTheCommitWithStatusTwoUntilReleas
     release();
     EXPECT_EQ(run_action("commit"), done);
     EXPECT_EQ(files_now(), without_electron_files(legacy_files()));
-    EXPECT_EQ(registry_now(), registry_dump(launcher_registration(installation()) +
-                                            absent(legacy_registration(installation()))));
+    EXPECT_EQ(registry_now(), registry_dump(cleaned(installed_registration())));
 }
 
 TEST_F(MigrationEndToEnd, AnUnknownRecoveryFileStopsTheCommitAfterTheOlderInstallation) {
@@ -227,8 +239,7 @@ TEST_F(MigrationEndToEnd, AnUnknownRecoveryFileStopsTheCommitAfterTheOlderInstal
         with_recovery(without_electron_files(legacy_files()), installed_journal("committed"));
     expected[std::string(recovery_directory) + "/notes.txt"] = "not the helper's";
     EXPECT_EQ(files_now(), expected);
-    EXPECT_EQ(registry_now(), registry_dump(launcher_registration(installation()) +
-                                            absent(legacy_registration(installation()))));
+    EXPECT_EQ(registry_now(), registry_dump(cleaned(installed_registration())));
 }
 
 TEST_F(MigrationEndToEnd, AnUnelevatedRollbackThatNeedsAdministratorChangesNothing) {
@@ -319,102 +330,83 @@ protected:
     // The installation and registration as a transaction in this state left
     // them, and as settling it must leave them.
     struct Layout {
-        FileTree installation;
-        FileTree recovery;
+        FileTree files;  // the installation with its recovery directory
         std::vector<RegistryKey> registration;
-        FileTree settled_installation;
+        FileTree settled_files;
         std::vector<RegistryKey> settled_registration;
     };
 
     Layout layout(Found found) const {
-        const std::string directory = std::string(recovery_directory) + "/";
+        const std::string recovery = std::string(recovery_directory) + "/";
         const FileTree legacy = legacy_files();
         const auto launcher = launcher_registration(installation());
         const auto legacy_keys = legacy_registration(installation());
-        // What setup did after begin: a new launcher, a new version value.
-        FileTree updated = legacy;
-        updated["Quillmora Launcher.exe"] = "MZ Quillmora Launcher 2.0.0\n";
-        auto updated_launcher = launcher;
-        updated_launcher[0].values.back().data = string_data("2.0.0");
-
-        Layout state{legacy, {{directory, ""}}, launcher + legacy_keys, legacy,
-                     launcher + legacy_keys};
         const std::string backing_up = installed_journal("backing_up");
+        Layout state{legacy, launcher + legacy_keys, legacy, launcher + legacy_keys};
+        state.files[recovery] = "";
+        // What setup did after begin: a new launcher, a new version value.
+        const auto update = [&] {
+            state.files["Quillmora Launcher.exe"] = "MZ Quillmora Launcher 2.0.0\n";
+            state.registration[0].values.back().data = string_data("2.0.0");
+        };
         switch (found) {
             case Found::EmptyRecoveryDirectory: break;
-            case Found::LoneInitialJournal: state.recovery[directory + "journal.new"] = backing_up; break;
+            case Found::LoneInitialJournal: state.files[recovery + "journal.new"] = backing_up; break;
             case Found::LoneTruncatedJournal:
-                state.recovery[directory + "journal.new"] = backing_up.substr(0, backing_up.size() / 2);
+                state.files[recovery + "journal.new"] = backing_up.substr(0, backing_up.size() / 2);
                 break;
             case Found::BackingUpWithPartialCopy:
-                state.recovery[directory + "journal.json"] = backing_up;
-                state.recovery[directory + "Quillmora Launcher.exe"] = legacy.at("Quillmora Launcher.exe");
-                state.recovery[directory + "QuillmoraClientServices.exe"] = "MZ Quill";
+                state.files[recovery + "journal.json"] = backing_up;
+                state.files[recovery + "Quillmora Launcher.exe"] = legacy.at("Quillmora Launcher.exe");
+                state.files[recovery + "QuillmoraClientServices.exe"] = "MZ Quill";
                 break;
             case Found::Prepared:
-                state.recovery = with_recovery({}, installed_journal("prepared"));
-                for (const std::string_view binary : launcher_binaries)
-                    state.recovery[directory + std::string(binary)] = legacy.at(std::string(binary));
-                state.installation = updated;
-                state.registration = updated_launcher + legacy_keys;
+                state.files = with_recovery(legacy, installed_journal("prepared"));
+                update();
                 break;
             case Found::CommittedPartlyCleaned:
-                state.recovery = with_recovery({}, installed_journal("committed"));
-                for (const std::string_view binary : launcher_binaries)
-                    state.recovery[directory + std::string(binary)] = legacy.at(std::string(binary));
-                state.installation = updated;
+                state.files = with_recovery(legacy, installed_journal("committed"));
+                update();
                 for (const char* removed : {"chrome_100_percent.pak", "chrome_200_percent.pak",
                                             "d3dcompiler_47.dll", "locales/de.pak"})
-                    state.installation.erase(removed);
-                state.registration = updated_launcher + legacy_keys;
-                state.settled_installation = without_electron_files(updated);
-                state.settled_registration = updated_launcher + absent(legacy_keys);
+                    state.files.erase(removed);
+                state.settled_files = cleaned(state.files);
+                state.settled_registration = cleaned(state.registration);
                 break;
             case Found::RolledBackPartlyRemoved:
-                state.recovery[directory + "journal.json"] = installed_journal("rolled_back");
+                state.files[recovery + "journal.json"] = installed_journal("rolled_back");
                 break;
         }
         return state;
-    }
-
-    FileTree laid_out_files(const Layout& state) const {
-        FileTree files = state.installation;
-        files.insert(state.recovery.begin(), state.recovery.end());
-        return files;
     }
 };
 
 TEST_P(MigrationStateEndToEnd, ActionFinishesOrUndoesWhatItFinds) {
     const StateCase& state = GetParam();
     const Layout found = layout(state.found);
-    lay_out(laid_out_files(found));
+    lay_out(found.files);
     seed(found.registration);
 
     EXPECT_EQ(run_action(state.action), state.result);
 
-    FileTree files;
-    std::vector<RegistryKey> registration;
+    FileTree files = found.files;
+    std::vector<RegistryKey> registration = found.registration;
     switch (state.after) {
-        case After::Unchanged:
-            files = laid_out_files(found);
-            registration = found.registration;
-            break;
+        case After::Unchanged: break;
         case After::Settled:
-            files = found.settled_installation;
+            files = found.settled_files;
             registration = found.settled_registration;
             break;
         case After::SettledAndBegun: {
             registration = found.settled_registration;
             const std::vector<RegistryKey> captured(registration.begin(), registration.begin() + 2);
-            files = with_recovery(found.settled_installation,
-                                  journal("prepared", found.settled_installation, captured).json());
+            files = with_recovery(found.settled_files,
+                                  journal("prepared", found.settled_files, captured).json());
             break;
         }
         case After::Cleaned:
-            files = without_electron_files(found.installation);
-            registration = found.registration;
-            registration[2] = absent({registration[2]})[0];
-            registration[3] = absent({registration[3]})[0];
+            files = cleaned(found.files);
+            registration = cleaned(registration);
             break;
     }
     EXPECT_EQ(files_now(), files);
