@@ -247,7 +247,16 @@ RunResult run(std::string_view windows_program, std::string_view command_line,
     argv.push_back(std::string(windows_program));
     argv.push_back(windows_path(command_line_file));
     argv.push_back(windows_path(work_stem));
-    const HostRun runner = run_host(argv, work_stem.string() + ".wine");
+    // On a loaded machine Wine now and then fails to create the process at
+    // all (ERROR_INTERNAL_ERROR); nothing ran then, so the start is tried again.
+    constexpr int starts = 3;
+    HostRun runner;
+    for (int attempt = 1; attempt <= starts; ++attempt) {
+        runner = run_host(argv, work_stem.string() + ".wine");
+        if (runner.standard_error.find("cannot start the program (Windows error 1359)") ==
+            std::string::npos)
+            break;
+    }
 
     const std::string status = read_host_file(work_stem.string() + ".status");
     if (runner.exit_code != 0 || status.empty() || status == "timeout") {
