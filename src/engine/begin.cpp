@@ -58,10 +58,11 @@ Result<> begin_migration(std::string_view directory, const InstallerContext& con
     auto found = read_recovery_state(*target);
     if (!found) return std::unexpected(found.error());
     if (auto stopped = stop_installed_processes(target->directory()); !stopped) return stopped;
-    if (*found)
-        if (auto settled = settle_journal(*target, std::move(**found), ProcessesStopped::Yes);
-            !settled)
-            return settled;
+    // An earlier transaction is finished or undone before a new one starts.
+    if (*found) {
+        auto settled = settle_journal(*target, std::move(**found), ProcessesStopped::Yes);
+        if (!settled) return settled;
+    }
 
     if (auto prepared = prepare_recovery_directory(*target); !prepared) return prepared;
     auto binaries = present_launcher_binaries(*target);
@@ -77,6 +78,7 @@ Result<> begin_migration(std::string_view directory, const InstallerContext& con
                     .sid = context.sid,
                     .binaries = std::move(*binaries),
                     .registration = std::move(*snapshots)};
+    // From the first journal on, the transaction exists on disk.
     if (auto written = write_journal(*target, journal); !written) return written;
     if (auto copied = back_up_binaries(*target, journal); !copied) return copied;
     journal.stage = JournalStage::Prepared;
