@@ -9,24 +9,22 @@
 namespace installer_helper {
 namespace {
 
-bool means_missing(win::DWORD error) {
-    return error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND ||
-           error == win::ERROR_INVALID_DRIVE || error == win::ERROR_BAD_NETPATH ||
-           error == win::ERROR_BAD_NET_NAME;
-}
-
 FollowedKind kind_of(win::DWORD attributes) {
     return (attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0 ? FollowedKind::Directory
                                                              : FollowedKind::File;
 }
 
 Result<FollowedKind> missing_or_error(win::DWORD error) {
-    if (means_missing(error)) return FollowedKind::Missing;
-    return fail(format_message("Cannot inspect the installation directory: {}",
-                               system_error_text(error)));
+    if (means_path_missing(error)) return FollowedKind::Missing;
+    return std::unexpected(directory_inspection_error(error));
 }
 
 }  // namespace
+
+HelperError directory_inspection_error(win::DWORD code) {
+    return HelperError(
+        format_message("Cannot inspect the installation directory: {}", system_error_text(code)));
+}
 
 Result<FollowedKind> followed_kind(std::string_view path) {
     const auto wide = to_wide_nul(path);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "outcome.h"
+#include "platform/win_api.h"
 
 #include <string_view>
 
@@ -14,5 +15,8 @@ enum class FollowedKind { Missing, File, Directory };
 // Missing for every failure that means "not there"; other failures read
 // "Cannot inspect the installation directory: {}".
 Result<FollowedKind> followed_kind(std::string_view path);
+
+// "Cannot inspect the installation directory: {}" for a Windows error.
+HelperError directory_inspection_error(win::DWORD code);
 
 }  // namespace installer_helper

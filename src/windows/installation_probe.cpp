@@ -119,10 +119,6 @@ Result<bool> installation_requires_elevation(std::string_view directory, bool ma
 Result<bool> directory_has_entries(std::string_view directory) {
     const auto pattern = to_wide_nul(join_path(directory, "*"));
     if (!pattern) return std::unexpected(pattern.error());
-    const auto failure = [](win::DWORD error) {
-        return HelperError(format_message("Cannot inspect the installation directory: {}",
-                                          system_error_text(error)));
-    };
     win::WIN32_FIND_DATAW entry;
     const FindHandle search(win::FindFirstFileExW(pattern->c_str(), win::FindExInfoBasic, &entry,
                                                   win::FindExSearchNameMatch, 0));
@@ -130,7 +126,7 @@ Result<bool> directory_has_entries(std::string_view directory) {
         const win::DWORD error = win::GetLastError();
         // A drive root has no "." entry: an empty one finds nothing at all.
         if (error == win::ERROR_FILE_NOT_FOUND) return false;
-        return std::unexpected(failure(error));
+        return std::unexpected(directory_inspection_error(error));
     }
     while (true) {
         const std::u16string_view name(entry.cFileName);
@@ -138,7 +134,7 @@ Result<bool> directory_has_entries(std::string_view directory) {
         if (!win::FindNextFileW(search.get(), &entry)) {
             const win::DWORD error = win::GetLastError();
             if (error == win::ERROR_NO_MORE_FILES) return false;
-            return std::unexpected(failure(error));
+            return std::unexpected(directory_inspection_error(error));
         }
     }
 }

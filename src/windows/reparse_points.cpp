@@ -14,12 +14,6 @@ namespace {
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool means_missing(win::DWORD error) {
-    return error == win::ERROR_FILE_NOT_FOUND || error == win::ERROR_PATH_NOT_FOUND ||
-           error == win::ERROR_INVALID_DRIVE || error == win::ERROR_BAD_NETPATH ||
-           error == win::ERROR_BAD_NET_NAME;
-}
-
 PathKind classify(win::DWORD attributes) {
     if ((attributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::ReparsePoint;
     if ((attributes & win::FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Directory;
@@ -27,7 +21,7 @@ PathKind classify(win::DWORD attributes) {
 }
 
 Result<PathKind> missing_or_error(win::DWORD error) {
-    if (means_missing(error)) return PathKind::Missing;
+    if (means_path_missing(error)) return PathKind::Missing;
     return fail(format_message("Cannot inspect installer path: {}", system_error_text(error)));
 }
 

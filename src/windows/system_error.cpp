@@ -42,6 +42,12 @@ std::string describe(win::DWORD code) {
 
 }  // namespace
 
+bool means_path_missing(win::DWORD code) {
+    return code == win::ERROR_FILE_NOT_FOUND || code == win::ERROR_PATH_NOT_FOUND ||
+           code == win::ERROR_INVALID_DRIVE || code == win::ERROR_BAD_NETPATH ||
+           code == win::ERROR_BAD_NET_NAME;
+}
+
 std::string system_error_text(win::DWORD code) {
     return format_message("{} (os error {})", describe(code), code);
 }

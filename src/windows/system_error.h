@@ -9,6 +9,10 @@
 
 namespace installer_helper {
 
+// Whether a failed open or search means that the path is not there: no
+// such file, folder, drive, server or share.
+bool means_path_missing(win::DWORD code);
+
 // "{description} (os error {code})": the system's description of a Windows
 // error code, then the code in decimal.
 std::string system_error_text(win::DWORD code);

@@ -26,18 +26,6 @@ constexpr const char* common_programs = "C:\\ProgramData\\Microsoft\\Windows\\St
 
 constexpr const char* sentinel = "what setup had here";
 
-std::string hex(std::string_view bytes) {
-    std::string text;
-    for (const unsigned char byte : bytes) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
-    }
-    return text;
-}
-
-// REG_SZ data: UTF-16LE with its terminating NUL.
-std::string string_data(std::string_view text) { return utf16le(text, false) + std::string(2, '\0'); }
 
 class ContextActionEndToEnd : public WineTest {
 protected:

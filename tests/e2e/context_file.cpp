@@ -2,6 +2,8 @@
 
 #include "text_encoding.h"
 
+#include <cstdio>
+
 namespace e2e {
 
 std::string ContextFile::text(std::string_view line_end) const {
@@ -25,6 +27,20 @@ std::string utf16le(std::string_view text, bool byte_order_mark) {
         bytes.push_back(static_cast<char>(unit >> 8));
     }
     return bytes;
+}
+
+std::string string_data(std::string_view text) {
+    return utf16le(text, false) + std::string(2, '\0');
+}
+
+std::string hex(std::string_view bytes) {
+    std::string text;
+    for (const unsigned char byte : bytes) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        text += digits;
+    }
+    return text;
 }
 
 }  // namespace e2e

@@ -31,4 +31,10 @@ struct ContextFile {
 // FF FE (unless left out) and the UTF-16LE code units of a UTF-8 (or WTF-8) text.
 std::string utf16le(std::string_view text, bool byte_order_mark = true);
 
+// REG_SZ data of a UTF-8 text, terminator included.
+std::string string_data(std::string_view text);
+
+// Bytes as lowercase hexadecimal digits, two a byte, as the registry tool takes them.
+std::string hex(std::string_view bytes);
+
 }  // namespace e2e

@@ -28,16 +28,6 @@ void add_file(FileTree& tree, const std::string& path, std::string bytes) {
     tree[path] = std::move(bytes);
 }
 
-std::string hex(std::string_view bytes) {
-    std::string text;
-    for (const unsigned char byte : bytes) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
-    }
-    return text;
-}
-
 std::string little_endian(std::uint64_t value, int bytes) {
     std::string data;
     for (int i = 0; i < bytes; ++i) data.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -107,10 +97,6 @@ FileTree with_recovery(FileTree files, const std::string& journal) {
         if (const auto found = files.find(std::string(binary)); found != files.end())
             files[directory + found->first] = found->second;
     return files;
-}
-
-std::string string_data(std::string_view text) {
-    return utf16le(text, false) + std::string(2, '\0');
 }
 
 std::vector<RegistryKey> launcher_registration(std::string_view directory) {

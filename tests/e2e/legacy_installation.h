@@ -4,6 +4,7 @@
 // out any state a transaction passes through and compare what it finds after.
 #pragma once
 
+#include "context_file.h"
 #include "wine_session.h"
 
 #include <array>
@@ -58,9 +59,6 @@ struct RegistryKey {
     bool exists = true;
     std::vector<RegistryValue> values;
 };
-
-// REG_SZ data of a UTF-8 text, terminator included.
-std::string string_data(std::string_view text);
 
 // The launcher's two keys as the older installation left them, with values
 // of every accepted type. Names are in the order Wine enumerates them (it
