@@ -29,13 +29,40 @@ bool names_launcher_binaries_once(const std::vector<std::string>& binaries) {
     });
 }
 
+// What a first journal write that was cut off stands for: the transaction
+// had only begun, and nothing was recorded or backed up.
+Journal torn_first_journal(const MigrationTarget& target) {
+    Journal journal{.directory = target.directory(),
+                    .stage = JournalStage::BackingUp,
+                    .scope = target.context().scope,
+                    .sid = target.context().sid,
+                    .binaries = {},
+                    .registration = {}};
+    for (const std::string_view key : REGISTRATION_KEYS)
+        journal.registration.push_back({std::string(key), false, {}});
+    return journal;
+}
+
+enum class JournalFile { Current, LoneFirstWrite };
+
 // A journal file as a checked journal. What the decoder objects to stays
 // out of the message: setup only needs to know the journal is unusable.
-Result<Journal> parse_journal(const MigrationTarget& target, std::string_view path) {
+//
+// A lone "journal.new" can only be the transaction's first journal write:
+// later journals are renamed only once flushed, and a removal deletes
+// "journal.new" before "journal.json". One that does not decode was cut off
+// while being written, before anything was backed up or changed, so it
+// stands for a transaction at backing_up that holds nothing yet. One that
+// decodes must still belong to this installation and user.
+Result<Journal> parse_journal(const MigrationTarget& target, std::string_view path,
+                              JournalFile file) {
     const auto bytes = read_journal_bytes(path);
     if (!bytes) return std::unexpected(bytes.error());
     auto journal = decode_journal(*bytes);
-    if (!journal) return fail(invalid_journal);
+    if (!journal) {
+        if (file == JournalFile::LoneFirstWrite) return torn_first_journal(target);
+        return fail(invalid_journal);
+    }
     if (auto valid = validate_journal(target, *journal); !valid)
         return std::unexpected(valid.error());
     return std::move(*journal);
@@ -55,7 +82,7 @@ Result<std::optional<Journal>> read_initial_journal(const MigrationTarget& targe
     if (!kind) return std::unexpected(kind.error());
     if (*kind != PathKind::RegularFile) return fail(damaged);
 
-    auto journal = parse_journal(target, *initial);
+    auto journal = parse_journal(target, *initial, JournalFile::LoneFirstWrite);
     if (!journal) return std::unexpected(journal.error());
     // Only the first write of a transaction can leave "journal.new" alone,
     // and that write is always at backing_up.
@@ -119,7 +146,7 @@ Result<std::optional<Journal>> read_recovery_state(const MigrationTarget& target
         case PathKind::RegularFile:
             // A "journal.new" beside it is a write that never finished; the
             // next write or removal deletes it.
-            return parse_journal(target, *current);
+            return parse_journal(target, *current, JournalFile::Current);
         case PathKind::Directory:
         case PathKind::ReparsePoint:
             return fail(damaged);

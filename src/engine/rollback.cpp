@@ -69,7 +69,13 @@ Result<> rollback_migration(std::string_view directory, const InstallerContext& 
     auto found = read_recovery_state(*target);
     if (!found) return std::unexpected(found.error());
     if (!*found) return {};
-    return settle_journal(*target, std::move(**found), ProcessesStopped::No);
+    // A committed migration is final: its cleanup is finished, but setup
+    // must not take that for the old launcher being back.
+    const bool committed = (*found)->stage == JournalStage::Committed;
+    if (auto settled = settle_journal(*target, std::move(**found), ProcessesStopped::No); !settled)
+        return settled;
+    if (committed) return fail("The migration was already committed and cannot be rolled back.");
+    return {};
 }
 
 Result<> settle_journal(const MigrationTarget& target, Journal journal, ProcessesStopped stopped) {

@@ -23,8 +23,6 @@ RunResult committed_with(std::string_view message) { return {2, "", std::string(
 
 constexpr std::string_view missing_journal = "Missing migration recovery journal.";
 constexpr std::string_view not_prepared = "The migration transaction is not prepared for commit.";
-constexpr std::string_view invalid_journal =
-    "The migration recovery journal is invalid. Existing files were retained.";
 
 std::vector<RegistryKey> operator+(std::vector<RegistryKey> first,
                                    const std::vector<RegistryKey>& second) {
@@ -307,9 +305,10 @@ const std::vector<StateCase> STATE_CASES = {
     {Found::LoneInitialJournal, "begin", done, After::SettledAndBegun},
     {Found::LoneInitialJournal, "commit", helper_error(not_prepared), After::Unchanged},
     {Found::LoneInitialJournal, "rollback", done, After::Settled},
-    {Found::LoneTruncatedJournal, "begin", helper_error(invalid_journal), After::Unchanged},
-    {Found::LoneTruncatedJournal, "commit", helper_error(invalid_journal), After::Unchanged},
-    {Found::LoneTruncatedJournal, "rollback", helper_error(invalid_journal), After::Unchanged},
+    // Cut off while the first journal was written: a transaction that had only begun.
+    {Found::LoneTruncatedJournal, "begin", done, After::SettledAndBegun},
+    {Found::LoneTruncatedJournal, "commit", helper_error(not_prepared), After::Unchanged},
+    {Found::LoneTruncatedJournal, "rollback", done, After::Settled},
     {Found::BackingUpWithPartialCopy, "begin", done, After::SettledAndBegun},
     {Found::BackingUpWithPartialCopy, "commit", helper_error(not_prepared), After::Unchanged},
     {Found::BackingUpWithPartialCopy, "rollback", done, After::Settled},
@@ -318,7 +317,8 @@ const std::vector<StateCase> STATE_CASES = {
     {Found::Prepared, "rollback", done, After::Settled},
     {Found::CommittedPartlyCleaned, "begin", done, After::SettledAndBegun},
     {Found::CommittedPartlyCleaned, "commit", done, After::Cleaned},
-    {Found::CommittedPartlyCleaned, "rollback", done, After::Cleaned},
+    {Found::CommittedPartlyCleaned, "rollback",
+     helper_error("The migration was already committed and cannot be rolled back."), After::Cleaned},
     {Found::RolledBackPartlyRemoved, "begin", done, After::SettledAndBegun},
     {Found::RolledBackPartlyRemoved, "commit", helper_error(not_prepared), After::Unchanged},
     {Found::RolledBackPartlyRemoved, "rollback", done, After::Settled},

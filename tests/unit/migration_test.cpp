@@ -20,6 +20,8 @@ namespace {
 const std::string directory(legacy_directory);
 const std::string recovery = directory + "\\.quillmora-migration";
 constexpr const char* not_prepared = "The migration transaction is not prepared for commit.";
+constexpr const char* already_committed =
+    "The migration was already committed and cannot be rolled back.";
 constexpr const char* link_refused = "A junction or symbolic link cannot be modified by setup.";
 constexpr const char* journal_invalid =
     "The migration recovery journal is invalid. Existing files were retained.";
@@ -118,7 +120,7 @@ TEST_F(MigrationTest, StateMachine) {
         {JournalStage::Prepared, "rollback", "done", "original"},
         {JournalStage::Committed, "begin", "done", "committed and prepared"},
         {JournalStage::Committed, "commit", "done", "committed"},
-        {JournalStage::Committed, "rollback", "done", "committed"},
+        {JournalStage::Committed, "rollback", already_committed, "committed"},
         {JournalStage::RolledBack, "begin", "done", "prepared"},
         {JournalStage::RolledBack, "commit", not_prepared, "unchanged"},
         {JournalStage::RolledBack, "rollback", "done", "original"},
@@ -157,6 +159,33 @@ TEST_F(MigrationTest, StateMachine) {
             EXPECT_EQ(fresh.files.contents(directory + "\\saves\\slot1.sav"), "the player's");
         }
         EXPECT_EQ(fresh.open_handle_count(), 0u);
+    }
+}
+
+// A run cut off while it wrote the very first journal leaves a lone
+// "journal.new" that does not decode; nothing was backed up or changed yet.
+TEST_F(MigrationTest, ATornFirstJournalIsATransactionThatHadOnlyBegun) {
+    const MachineState original = state_of(machine);
+    for (const std::string& torn : {std::string(), std::string("{\"version\":3,\"dire")}) {
+        for (const auto& [action, outcome] : std::vector<std::pair<std::string, std::string>>{
+                 {"commit", not_prepared}, {"rollback", "done"}, {"begin", "done"}}) {
+            sim::Machine fresh;
+            sim::ScopedMachine installed(fresh);
+            install_legacy(fresh);
+            fresh.files.add_file(recovery + "\\journal.new", torn);
+            const MachineState before = state_of(fresh);
+            SCOPED_TRACE(action + " finding " + std::to_string(torn.size()) + " bytes");
+            EXPECT_EQ(action == "begin" ? begin() : action == "commit" ? commit() : rollback(),
+                      outcome);
+            if (action == "commit") {
+                EXPECT_EQ(state_of(fresh), before);
+            } else if (action == "rollback") {
+                EXPECT_EQ(state_of(fresh), original);
+            } else {
+                EXPECT_EQ(journal()->stage, JournalStage::Prepared);
+                EXPECT_EQ(without_recovery(state_of(fresh)), without_recovery(original));
+            }
+        }
     }
 }
 

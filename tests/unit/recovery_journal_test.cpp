@@ -143,10 +143,20 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{"InitialJournalPastBackingUp",
                   [](auto& files) { add_journal(files, journal_new, JournalStage::Prepared); },
                   "An initial migration journal has an invalid recovery stage."},
+        // Cut off while the first journal was written: nothing was backed up yet.
         StateCase{"InitialJournalTruncated",
                   [](auto& files) {
                       files.add_file(journal_new,
                                      journal_document(recovery_journal()).substr(0, 40));
+                  },
+                  "stage backing_up"},
+        StateCase{"InitialJournalEmpty", [](auto& files) { files.add_file(journal_new); },
+                  "stage backing_up"},
+        StateCase{"InitialJournalOfAnotherUser",
+                  [](auto& files) {
+                      Journal other = recovery_journal();
+                      other.sid = "S-1-5-21-1111-2222-3333-1002";
+                      files.add_file(journal_new, journal_document(other));
                   },
                   invalid},
         StateCase{"InitialJournalWithABackup",
