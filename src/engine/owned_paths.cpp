@@ -54,10 +54,12 @@ Result<MigrationTarget> open_migration_target(std::string_view directory,
     const auto kind = inspect_path(*normalized);
     if (!kind) return std::unexpected(kind.error());
     if (*kind != PathKind::Directory) return fail("The installation directory is unavailable.");
-    return MigrationTarget(std::move(*normalized), context);
+    auto pins = PinnedPath::from_root(*normalized);
+    if (!pins) return std::unexpected(pins.error());
+    return MigrationTarget(std::move(*normalized), context, std::move(*pins));
 }
 
-Result<std::string> owned_path(const MigrationTarget& target, std::string_view relative) {
+Result<OwnedPath> owned_path(const MigrationTarget& target, std::string_view relative) {
     std::string path = target.directory();
     std::size_t start = 0;
     while (true) {
@@ -71,7 +73,9 @@ Result<std::string> owned_path(const MigrationTarget& target, std::string_view r
     if (!lies_below(path, target.directory())) return fail(escaped);
     if (auto checked = ensure_no_reparse_points(path); !checked)
         return std::unexpected(checked.error());
-    return path;
+    auto parents = PinnedPath::below(target.directory(), path.substr(0, path.rfind('\\')));
+    if (!parents) return std::unexpected(parents.error());
+    return OwnedPath(std::move(path), std::move(*parents));
 }
 
 }  // namespace installer_helper

@@ -4,6 +4,7 @@
 
 #include "installer_context.h"
 #include "outcome.h"
+#include "windows/pinned_directory.h"
 
 #include <array>
 #include <string>
@@ -17,20 +18,46 @@ Result<MigrationTarget> open_migration_target(std::string_view directory,
                                               const InstallerContext& context);
 
 // The installation a migration action works on, for one action. Only
-// open_migration_target makes one, so its directory has passed the checks.
+// open_migration_target makes one, so its directory has passed the checks;
+// it and every directory above it stay pinned for as long as the target
+// lives, so no path below it can be redirected.
 class MigrationTarget {
 public:
     const std::string& directory() const { return directory_; }  // normalised
     const InstallerContext& context() const { return context_; }
 
 private:
-    MigrationTarget(std::string directory, InstallerContext context)
-        : directory_(std::move(directory)), context_(std::move(context)) {}
+    MigrationTarget(std::string directory, InstallerContext context, PinnedPath pins)
+        : directory_(std::move(directory)), context_(std::move(context)), pins_(std::move(pins)) {}
     friend Result<MigrationTarget> open_migration_target(std::string_view directory,
                                                          const InstallerContext& context);
 
     std::string directory_;
     InstallerContext context_;
+    PinnedPath pins_;
+};
+
+// A path inside the installation directory, with the directories between
+// the two pinned for as long as it lives: act on the entry while holding it.
+class OwnedPath {
+public:
+    const std::string& path() const { return path_; }
+    operator std::string_view() const { return path_; }
+    // False when a directory on the way was missing as the path was made:
+    // then nothing was at the path, and nothing may be made there, since
+    // that directory could appear as anything afterwards.
+    bool reachable() const { return parents_.complete(); }
+    friend bool operator==(const OwnedPath& owned, std::string_view path) {
+        return owned.path_ == path;
+    }
+
+private:
+    OwnedPath(std::string path, PinnedPath parents)
+        : path_(std::move(path)), parents_(std::move(parents)) {}
+    friend Result<OwnedPath> owned_path(const MigrationTarget& target, std::string_view relative);
+
+    std::string path_;
+    PinnedPath parents_;
 };
 
 // Relative names use "/" between components.
@@ -82,6 +109,6 @@ inline constexpr std::array<std::string_view, 3> OWNED_DIRECTORIES{
 // The path of a relative name inside the target's installation directory.
 // Refuses a name that could leave the directory or name the directory
 // itself, and a path that is or runs through a junction or symbolic link.
-Result<std::string> owned_path(const MigrationTarget& target, std::string_view relative);
+Result<OwnedPath> owned_path(const MigrationTarget& target, std::string_view relative);
 
 }  // namespace installer_helper

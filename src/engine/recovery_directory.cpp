@@ -47,12 +47,18 @@ Result<> check_entry(std::string_view entry) {
 
 }  // namespace
 
-Result<std::string> recovery_file_path(const MigrationTarget& target, std::string_view name) {
+Result<OwnedPath> recovery_file_path(const MigrationTarget& target, std::string_view name) {
     if (!is_allowed_name(name)) return fail("Invalid recovery file name.");
     std::string relative(RECOVERY_DIRECTORY);
     relative += '/';
     relative += name;
-    return owned_path(target, relative);
+    auto path = owned_path(target, relative);
+    // Taken away in the middle of the run: nothing may be made or read
+    // where it was.
+    if (path && !path->reachable())
+        return fail(format_message("Cannot inspect installer path: {}",
+                                   system_error_text(win::ERROR_PATH_NOT_FOUND)));
+    return path;
 }
 
 Result<> create_recovery_directory(std::string_view path) {

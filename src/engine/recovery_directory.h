@@ -20,8 +20,9 @@ inline constexpr std::array<std::string_view, 3> RECOVERY_FILES{"journal.json", 
                                                                 "restore.new"};
 
 // The full path of one of the allowed names (exact, case-sensitive) inside
-// the recovery directory, with the checks of owned_path.
-Result<std::string> recovery_file_path(const MigrationTarget& target, std::string_view name);
+// the recovery directory, with the checks of owned_path; the recovery
+// directory stays pinned while the path is held, so it must exist.
+Result<OwnedPath> recovery_file_path(const MigrationTarget& target, std::string_view name);
 
 // Creates the directory itself with default security; its parent must exist
 // and nothing may be at the path yet.

@@ -77,7 +77,7 @@ Result<std::optional<Journal>> read_initial_journal(const MigrationTarget& targe
     if (entries->empty()) return std::nullopt;
     const auto initial = recovery_file_path(target, "journal.new");
     if (!initial) return std::unexpected(initial.error());
-    if (entries->size() != 1 || entries->front() != *initial) return fail(damaged);
+    if (entries->size() != 1 || entries->front() != initial->path()) return fail(damaged);
     const auto kind = inspect_path(*initial);
     if (!kind) return std::unexpected(kind.error());
     if (*kind != PathKind::RegularFile) return fail(damaged);

@@ -142,9 +142,44 @@ inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD flags);
 BOOL CloseHandle(HANDLE object);
 
-// Deleting through a handle. Only the extended disposition class is part of
-// the seam: it can remove a file's name while other handles keep it open.
-enum FILE_INFO_BY_HANDLE_CLASS : int { FileDispositionInfoEx = 21 };
+// Information read and set through a handle, by the documented class
+// numbers (older SDK headers leave the Ex classes out).
+enum FILE_INFO_BY_HANDLE_CLASS : int {
+    FileBasicInfo = 0,
+    FileStandardInfo = 1,
+    FileDispositionInfo = 4,
+    FileEndOfFileInfo = 6,
+    FileAttributeTagInfo = 9,
+    FileDispositionInfoEx = 21,
+};
+inline constexpr DWORD FILE_WRITE_ATTRIBUTES = 0x0100;
+inline constexpr DWORD FILE_LIST_DIRECTORY = 0x0001;
+// Times of 0 in a FILE_BASIC_INFO that is set leave those times unchanged.
+struct FILE_BASIC_INFO {
+    std::int64_t CreationTime = 0;
+    std::int64_t LastAccessTime = 0;
+    std::int64_t LastWriteTime = 0;
+    std::int64_t ChangeTime = 0;
+    DWORD FileAttributes = 0;
+};
+struct FILE_STANDARD_INFO {
+    std::int64_t AllocationSize = 0;
+    std::int64_t EndOfFile = 0;
+    DWORD NumberOfLinks = 0;
+    std::uint8_t DeletePending = 0;
+    std::uint8_t Directory = 0;
+};
+struct FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes = 0;
+    DWORD ReparseTag = 0;
+};
+// A plain delete: the name goes when the last handle to the file closes.
+struct FILE_DISPOSITION_INFO {
+    std::uint8_t DeleteFile = 0;
+};
+struct FILE_END_OF_FILE_INFO {
+    std::int64_t EndOfFile = 0;
+};
 struct FILE_DISPOSITION_INFO_EX {
     DWORD Flags = 0;
 };
@@ -154,6 +189,8 @@ inline constexpr DWORD FILE_DISPOSITION_FLAG_POSIX_SEMANTICS = 0x02;
 inline constexpr DWORD FILE_DISPOSITION_FLAG_FORCE_IMAGE_SECTION_CHECK = 0x04;
 inline constexpr DWORD FILE_DISPOSITION_FLAG_ON_CLOSE = 0x08;
 inline constexpr DWORD FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE = 0x10;
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                  void* information, DWORD buffer_size);
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
                                 void* information, DWORD buffer_size);
 
@@ -370,5 +407,13 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(const char16_t* string
                                                           DWORD revision,
                                                           PSECURITY_DESCRIPTOR* descriptor,
                                                           ULONG* size);
+
+// The owner of the object behind a handle. `owner` points into
+// `descriptor`, which is released with LocalFree. Answers a Windows error
+// code (ERROR_SUCCESS on success) and leaves the last error alone.
+enum SE_OBJECT_TYPE : int { SE_FILE_OBJECT = 1 };
+inline constexpr DWORD OWNER_SECURITY_INFORMATION = 0x00000001;
+DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE object_type, DWORD security_information,
+                      PSID* owner, PSECURITY_DESCRIPTOR* descriptor);
 
 }  // namespace win

@@ -7,6 +7,8 @@
 
 #include "message_format.h"
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace installer_helper {
 namespace {
@@ -115,6 +117,20 @@ Result<PathKind> inspect_path(std::string_view path) {
     if (attributes) return classify(*attributes);
     if (!attributes.error().code) return fail(attributes.error().description);
     return missing_or_error(*attributes.error().code);
+}
+
+std::vector<std::string> directories_from_root(std::string_view path) {
+    const auto root = root_length(path);
+    if (!root) return {};
+    std::vector<std::string> directories;
+    std::string_view current = without_trailing_separators(path, *root);
+    while (true) {
+        directories.emplace_back(current);
+        if (current.size() <= *root) break;
+        current = parent_of(current, *root);
+        if (current.size() < *root) current = path.substr(0, *root);
+    }
+    return {directories.rbegin(), directories.rend()};
 }
 
 Result<> ensure_no_reparse_points(std::string_view path) {

@@ -5,7 +5,9 @@
 #include "platform/win_api.h"
 #include "windows/file_io.h"
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace installer_helper {
 
@@ -22,6 +24,11 @@ IoResult<win::DWORD> read_path_attributes(std::string_view path);
 
 // What the path itself is; a reparse point is reported, never followed.
 Result<PathKind> inspect_path(std::string_view path);
+
+// The root of an absolute path and each directory below it down to the
+// path itself, outermost first: "C:\", "C:\a", "C:\a\b". Empty for a path
+// that is not absolute.
+std::vector<std::string> directories_from_root(std::string_view path);
 
 // Refuses a relative path, and a path that is or runs through a junction,
 // symbolic link or other reparse point. Missing components are allowed.

@@ -19,7 +19,7 @@ class OwnedPathTest : public MigrationTest {
 protected:
     std::string path_or_error(std::string_view relative) {
         const auto path = owned_path(target(), relative);
-        return path ? *path : path.error().message();
+        return path ? path->path() : path.error().message();
     }
 };
 
@@ -46,12 +46,21 @@ TEST_F(OwnedPathTest, RefusesAJunctionAnywhereFromTheDriveRoot) {
     EXPECT_EQ(outcome_of(owned_path(opened, "resources/app.asar")), link_refused);
     machine.files.add_symbolic_link(installed("icudtl.dat"), "D:\\Elsewhere\\app.asar", false);
     EXPECT_EQ(outcome_of(owned_path(opened, "icudtl.dat")), link_refused);
-    // The installation directory itself, swapped after it was opened.
-    ASSERT_TRUE(win::RemoveDirectoryW(u16("C:\\Games\\Quillmora\\resources").c_str()));
-    ASSERT_TRUE(win::DeleteFileW(u16(installed("icudtl.dat")).c_str()));
-    ASSERT_TRUE(win::RemoveDirectoryW(u16(migration_directory).c_str()));
-    machine.files.add_junction(migration_directory, "D:\\Elsewhere");
-    EXPECT_EQ(outcome_of(owned_path(opened, "app.asar")), link_refused);
+}
+
+// While a target is open, its directory and every one above it are pinned:
+// none of them can be renamed or removed to make way for a junction.
+TEST_F(OwnedPathTest, AnOpenTargetPinsItsDirectoryAndEveryOneAbove) {
+    machine.files.add_directory("C:\\Parked");
+    const auto opened = target();
+    for (const std::string directory : {"C:\\Games\\Quillmora", "C:\\Games"}) {
+        EXPECT_FALSE(win::MoveFileExW(u16(directory).c_str(), u16("C:\\Parked\\x").c_str(), 0));
+        EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION) << directory;
+        EXPECT_FALSE(win::RemoveDirectoryW(u16(directory).c_str()));
+    }
+    // A pin does not keep anyone from working inside the directory.
+    machine.files.add_file(installed("ffmpeg.dll"));
+    ASSERT_TRUE(win::DeleteFileW(u16(installed("ffmpeg.dll")).c_str()));
 }
 
 TEST_F(OwnedPathTest, OpenMigrationTargetChecksTheContextThenTheDirectory) {

@@ -118,7 +118,7 @@ TEST_F(OwnedTreeTest, RemovesExactlyTheOwnedFilesAndTrees) {
 }
 
 // A junction from the installation down to an owned entry, made after the
-// target was opened; "" is the installation directory itself.
+// target was opened.
 class OwnedLinkTest : public OwnedTreeTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(OwnedLinkTest, StopsTheCleanupAndNothingBehindItGoes) {
@@ -126,19 +126,13 @@ TEST_P(OwnedLinkTest, StopsTheCleanupAndNothingBehindItGoes) {
                                              "D:\\Elsewhere\\icudtl.dat"};
     for (const std::string& path : elsewhere) machine.files.add_file(path);
     const auto opened = target();
-    std::string junction(migration_directory);
-    if (*GetParam() == '\0') {
-        ASSERT_TRUE(win::RemoveDirectoryW(u16(junction).c_str()));
-    } else {
-        junction = installed(GetParam());
-    }
-    machine.files.add_junction(junction, "D:\\Elsewhere");
+    machine.files.add_junction(installed(GetParam()), "D:\\Elsewhere");
     EXPECT_EQ(outcome_of(remove_owned_launcher_files(opened)), link_refused);
     EXPECT_EQ(tree_of("D:\\Elsewhere"), elsewhere);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OwnedLinkTest,
-                         ::testing::Values("", "resources", "locales", "resources/native/lib"));
+                         ::testing::Values("resources", "locales", "resources/native/lib"));
 
 // Another program changes a collected tree right before the first deletion
 // (the deepest file, c.pak).

@@ -4,6 +4,7 @@
 #include "platform/win_api.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <bcrypt.h>
 #include <sddl.h>
 #include <tlhelp32.h>
@@ -192,9 +193,19 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
 }
 BOOL CloseHandle(HANDLE object) { return ::CloseHandle(object); }
 
-// Deleting through a handle. The class is passed by its number: older SDK
-// headers leave FileDispositionInfoEx out of the enumeration.
-static_assert(sizeof(FILE_DISPOSITION_INFO_EX) == sizeof(::FILE_DISPOSITION_INFO_EX));
+// Information by handle. The classes are passed by their numbers: older SDK
+// headers leave the Ex classes out of the enumeration.
+static_assert(sizeof(FILE_BASIC_INFO) == sizeof(::FILE_BASIC_INFO));
+static_assert(sizeof(FILE_STANDARD_INFO) == sizeof(::FILE_STANDARD_INFO));
+static_assert(sizeof(FILE_ATTRIBUTE_TAG_INFO) == sizeof(::FILE_ATTRIBUTE_TAG_INFO));
+static_assert(sizeof(FILE_DISPOSITION_INFO) == sizeof(::FILE_DISPOSITION_INFO));
+static_assert(sizeof(FILE_END_OF_FILE_INFO) == sizeof(::FILE_END_OF_FILE_INFO));
+static_assert(sizeof(FILE_DISPOSITION_INFO_EX) == sizeof(::DWORD));
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                  void* information, DWORD buffer_size) {
+    return ::GetFileInformationByHandleEx(
+        file, static_cast<::FILE_INFO_BY_HANDLE_CLASS>(information_class), information, buffer_size);
+}
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
                                 void* information, DWORD buffer_size) {
     return ::SetFileInformationByHandle(
@@ -381,6 +392,17 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(const char16_t* string
         wide(string_descriptor), revision, descriptor, size != nullptr ? &native_size : nullptr);
     if (ok && size != nullptr) *size = native_size;
     return ok;
+}
+
+}  // namespace win
+
+// Owners.
+namespace win {
+
+DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE object_type, DWORD security_information,
+                      PSID* owner, PSECURITY_DESCRIPTOR* descriptor) {
+    return ::GetSecurityInfo(handle, static_cast<::SE_OBJECT_TYPE>(object_type),
+                             security_information, owner, nullptr, nullptr, nullptr, descriptor);
 }
 
 }  // namespace win

@@ -28,11 +28,16 @@ struct Node {
     DWORD reparse_tag = 0;        // IO_REPARSE_TAG_MOUNT_POINT or IO_REPARSE_TAG_SYMLINK
     std::u16string reparse_target;  // absolute path of the link's target
     std::uint64_t index = 0;
+    DWORD link_count = 1;  // names the file has; a test sets more for a hard-linked file
     bool delete_pending = false;
     // The opening whose close removes the name at once, other handles or not
     // (a POSIX-semantics delete); 0 when the name waits for the last close.
     int unlink_on_close = 0;
     std::optional<SecurityDescriptor> security_descriptor;  // given when it was created
+    // Who owns the entry: the creating token's default owner for entries the
+    // helper creates; set-up entries belong to the Administrators group
+    // unless a test says otherwise.
+    std::string owner_sid = "S-1-5-32-544";
 
     // Stand-ins for access control and locks held by other programs.
     DWORD open_error = 0;          // every CreateFileW of this entry fails with it
@@ -90,6 +95,9 @@ public:
     void remove_child(Node& parent, const Node& child);
     int open(Node& node, DWORD access, DWORD share);  // registers an opening
     void close(Node& node, int opening);
+    // Windows' share-access rule: an opening that asks for none of read,
+    // write and delete access is not checked, and imposes its share mode on
+    // no one.
     static bool sharing_allows(const Node& node, DWORD access, DWORD share);
     void power_loss();
 

@@ -18,6 +18,7 @@ using sim::NodePtr;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
 constexpr DWORD ERROR_DIRECTORY = 267;
+constexpr DWORD ERROR_BAD_LENGTH = 24;
 
 constexpr DWORD read_rights = GENERIC_READ | 0x1 /* FILE_READ_DATA */;
 constexpr DWORD write_rights = GENERIC_WRITE | 0x2 /* FILE_WRITE_DATA */ | 0x4 /* APPEND */;
@@ -44,6 +45,13 @@ void fill_find_data(const Node& node, std::u16string_view name, WIN32_FIND_DATAW
     data->dwReserved0 = node.reparse_tag;
     const std::size_t length = std::min(name.size(), MAX_PATH - 1);
     std::copy_n(name.begin(), length, data->cFileName);
+}
+
+// What a new entry's owner is when the creator gives none: an elevated
+// administrator's token names the Administrators group, any other token
+// its user.
+std::string default_owner(const Machine& machine) {
+    return machine.accounts.elevated ? "S-1-5-32-544" : machine.accounts.user_sid;
 }
 
 bool has_wildcard(std::u16string_view piece) {
@@ -115,6 +123,7 @@ HANDLE CreateFileW(const char16_t* file_name, DWORD desired_access, DWORD share_
              (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
         machine.files.before_name_change();
         node = machine.files.create_child(*lookup.parent, lookup.leaf, attributes);
+        node->owner_sid = default_owner(machine);
     }
     auto object = std::make_unique<sim::FileObject>(machine.files, node, desired_access, share_mode);
     machine.set_last_error(result_error);
@@ -132,7 +141,7 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
     information->dwVolumeSerialNumber = 0x5EED;
     information->nFileSizeHigh = static_cast<DWORD>(node.data.size() >> 32);
     information->nFileSizeLow = static_cast<DWORD>(node.data.size());
-    information->nNumberOfLinks = 1;
+    information->nNumberOfLinks = node.link_count;
     information->nFileIndexHigh = static_cast<DWORD>(node.index >> 32);
     information->nFileIndexLow = static_cast<DWORD>(node.index);
     return TRUE;
@@ -289,6 +298,7 @@ BOOL CreateDirectoryW(const char16_t* path, const SECURITY_ATTRIBUTES* security)
     }
     machine.files.before_name_change();
     NodePtr node = machine.files.create_child(*lookup.parent, lookup.leaf, FILE_ATTRIBUTE_DIRECTORY);
+    node->owner_sid = default_owner(machine);
     if (descriptor != nullptr) node->security_descriptor = *descriptor;
     return TRUE;
 }
@@ -374,31 +384,22 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
     return TRUE;
 }
 
-// Deleting through a handle: the extended disposition only. A plain delete
-// keeps the name until the last handle closes; a POSIX-semantics delete
-// removes it when this handle closes, while others may stay open. Read-only
-// files are refused (STATUS_CANNOT_DELETE) unless the caller says to ignore
-// the attribute.
-BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
-                                void* information, DWORD buffer_size) {
-    constexpr DWORD ERROR_BAD_LENGTH = 24;
-    // Forcing an image-section check and the on-close state are not modelled.
+namespace {
+
+// Deleting through a handle. A plain delete (FileDispositionInfo) and the
+// extended one without POSIX semantics keep the name until the last handle
+// closes; a POSIX-semantics delete removes it when this handle closes, while
+// others may stay open. Read-only files are refused (STATUS_CANNOT_DELETE)
+// unless the extended caller says to ignore the attribute; so is a directory
+// that is not empty.
+BOOL set_disposition(Machine& machine, sim::FileObject& object, DWORD flags) {
     constexpr DWORD modelled_flags = FILE_DISPOSITION_FLAG_DELETE |
                                      FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
                                      FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
-    Machine& machine = current();
-    if (!machine.enter("SetFileInformationByHandle", true)) return FALSE;
-    auto* object = machine.handle<sim::FileObject>(file);
-    if (object == nullptr) return failure(machine, ERROR_INVALID_HANDLE);
-    if (information_class != FileDispositionInfoEx)
-        return failure(machine, ERROR_INVALID_PARAMETER);
-    if (information == nullptr || buffer_size < sizeof(FILE_DISPOSITION_INFO_EX))
-        return failure(machine, ERROR_BAD_LENGTH);
-    const DWORD flags = static_cast<const FILE_DISPOSITION_INFO_EX*>(information)->Flags;
+    // Forcing an image-section check and the on-close state are not modelled.
     if ((flags & ~modelled_flags) != 0) return failure(machine, ERROR_INVALID_PARAMETER);
-    if ((object->access & DELETE) == 0) return failure(machine, ERROR_ACCESS_DENIED);
-
-    Node& node = *object->node;
+    if ((object.access & DELETE) == 0) return failure(machine, ERROR_ACCESS_DENIED);
+    Node& node = *object.node;
     if (node.parent == nullptr) return failure(machine, ERROR_ACCESS_DENIED);  // a root, or gone
     if ((flags & FILE_DISPOSITION_FLAG_DELETE) == 0) {
         node.delete_pending = false;
@@ -412,8 +413,104 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informati
     if (node.is_directory() && !node.children.empty()) return failure(machine, ERROR_DIR_NOT_EMPTY);
     node.delete_pending = true;
     if ((flags & FILE_DISPOSITION_FLAG_POSIX_SEMANTICS) != 0)
-        node.unlink_on_close = object->opening;
+        node.unlink_on_close = object.opening;
     return TRUE;
+}
+
+constexpr DWORD settable_attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      0x2000 /* NOT_CONTENT_INDEXED */;
+
+template <typename Information>
+const Information* sized(const void* information, DWORD buffer_size) {
+    if (information == nullptr || buffer_size < sizeof(Information)) return nullptr;
+    return static_cast<const Information*>(information);
+}
+
+}  // namespace
+
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                  void* information, DWORD buffer_size) {
+    Machine& machine = current();
+    if (!machine.enter("GetFileInformationByHandleEx", false)) return FALSE;
+    auto* object = machine.handle<sim::FileObject>(file);
+    if (object == nullptr) return failure(machine, ERROR_INVALID_HANDLE);
+    const Node& node = *object->node;
+    switch (information_class) {
+        case FileBasicInfo: {
+            if (!sized<FILE_BASIC_INFO>(information, buffer_size)) return failure(machine, ERROR_BAD_LENGTH);
+            *static_cast<FILE_BASIC_INFO*>(information) = {.FileAttributes = node.attributes};
+            return TRUE;
+        }
+        case FileStandardInfo: {
+            if (!sized<FILE_STANDARD_INFO>(information, buffer_size))
+                return failure(machine, ERROR_BAD_LENGTH);
+            *static_cast<FILE_STANDARD_INFO*>(information) = {
+                .AllocationSize = static_cast<std::int64_t>(node.data.size()),
+                .EndOfFile = static_cast<std::int64_t>(node.data.size()),
+                .NumberOfLinks = node.link_count,
+                .DeletePending = static_cast<std::uint8_t>(node.delete_pending ? 1 : 0),
+                .Directory = static_cast<std::uint8_t>(node.is_directory() ? 1 : 0)};
+            return TRUE;
+        }
+        case FileAttributeTagInfo: {
+            if (!sized<FILE_ATTRIBUTE_TAG_INFO>(information, buffer_size))
+                return failure(machine, ERROR_BAD_LENGTH);
+            *static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information) = {
+                .FileAttributes = node.attributes, .ReparseTag = node.reparse_tag};
+            return TRUE;
+        }
+        default:
+            return failure(machine, ERROR_INVALID_PARAMETER);
+    }
+}
+
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
+                                void* information, DWORD buffer_size) {
+    Machine& machine = current();
+    if (!machine.enter("SetFileInformationByHandle", true)) return FALSE;
+    auto* object = machine.handle<sim::FileObject>(file);
+    if (object == nullptr) return failure(machine, ERROR_INVALID_HANDLE);
+    Node& node = *object->node;
+    switch (information_class) {
+        case FileBasicInfo: {
+            const auto* basic = sized<FILE_BASIC_INFO>(information, buffer_size);
+            if (basic == nullptr) return failure(machine, ERROR_BAD_LENGTH);
+            if ((object->access & FILE_WRITE_ATTRIBUTES) == 0)
+                return failure(machine, ERROR_ACCESS_DENIED);
+            // 0 leaves the attributes as they are.
+            if (basic->FileAttributes != 0) {
+                machine.files.before_name_change();
+                constexpr DWORD kept = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+                node.attributes = (node.attributes & kept) | (basic->FileAttributes & settable_attributes);
+            }
+            return TRUE;
+        }
+        case FileEndOfFileInfo: {
+            const auto* end = sized<FILE_END_OF_FILE_INFO>(information, buffer_size);
+            if (end == nullptr) return failure(machine, ERROR_BAD_LENGTH);
+            if ((object->access & write_rights) == 0 || node.is_directory())
+                return failure(machine, ERROR_ACCESS_DENIED);
+            if (end->EndOfFile < 0) return failure(machine, ERROR_INVALID_PARAMETER);
+            const auto size = static_cast<std::size_t>(end->EndOfFile);
+            if (size > machine.files.capacity_bytes) return failure(machine, ERROR_DISK_FULL);
+            node.data.resize(size);
+            return TRUE;
+        }
+        case FileDispositionInfo: {
+            const auto* disposition = sized<FILE_DISPOSITION_INFO>(information, buffer_size);
+            if (disposition == nullptr) return failure(machine, ERROR_BAD_LENGTH);
+            return set_disposition(machine, *object,
+                                   disposition->DeleteFile != 0 ? FILE_DISPOSITION_FLAG_DELETE : 0);
+        }
+        case FileDispositionInfoEx: {
+            const auto* disposition = sized<FILE_DISPOSITION_INFO_EX>(information, buffer_size);
+            if (disposition == nullptr) return failure(machine, ERROR_BAD_LENGTH);
+            return set_disposition(machine, *object, disposition->Flags);
+        }
+        default:
+            return failure(machine, ERROR_INVALID_PARAMETER);
+    }
 }
 
 BOOL CloseHandle(HANDLE object) {

@@ -1,0 +1,81 @@
+#include "windows/pinned_directory.h"
+
+#include "message_format.h"
+#include "windows/system_error.h"
+
+namespace installer_helper {
+namespace {
+
+constexpr win::DWORD ERROR_DIRECTORY = 267;
+
+HelperError inspection_error(const IoError& error) {
+    return HelperError(format_message("Cannot inspect installer path: {}", error.text()));
+}
+
+}  // namespace
+
+Result<std::optional<PinnedDirectory>> PinnedDirectory::pin_if_present(std::string_view path,
+                                                                      Use use) {
+    const win::DWORD access = win::GENERIC_READ | (use == Use::Removal ? win::DELETE : 0);
+    auto handle = EntryHandle::open(path, access, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE);
+    if (!handle) {
+        if (handle.error().code && means_path_missing(*handle.error().code))
+            return std::optional<PinnedDirectory>();
+        return std::unexpected(inspection_error(handle.error()));
+    }
+    switch (handle->kind()) {
+        case PathKind::Directory:
+            return std::optional(PinnedDirectory(std::move(*handle), std::string(path)));
+        case PathKind::ReparsePoint:
+            return fail("A junction or symbolic link cannot be modified by setup.");
+        case PathKind::RegularFile:
+        case PathKind::Missing:
+            break;
+    }
+    return std::unexpected(inspection_error(IoError{ERROR_DIRECTORY, {}}));
+}
+
+Result<PinnedDirectory> PinnedDirectory::pin(std::string_view path, Use use) {
+    auto pinned = pin_if_present(path, use);
+    if (!pinned) return std::unexpected(pinned.error());
+    if (!*pinned) return std::unexpected(inspection_error(IoError{win::ERROR_FILE_NOT_FOUND, {}}));
+    return std::move(**pinned);
+}
+
+Result<> PinnedDirectory::remove() && {
+    const auto removed = handle_.mark_for_deletion();
+    if (!removed)
+        return fail(
+            format_message("Cannot remove empty owned directory: {}", removed.error().text()));
+    return {};
+}
+
+Result<PinnedPath> PinnedPath::from_root(std::string_view directory) {
+    PinnedPath pinned;
+    for (const std::string& each : directories_from_root(directory)) {
+        auto pin = PinnedDirectory::pin(each);
+        if (!pin) return std::unexpected(pin.error());
+        pinned.pins_.push_back(std::move(*pin));
+    }
+    return pinned;
+}
+
+Result<PinnedPath> PinnedPath::below(std::string_view base, std::string_view directory) {
+    PinnedPath pinned;
+    std::size_t end = base.size();
+    while (end < directory.size()) {
+        end = directory.find('\\', end + 1);
+        if (end == std::string_view::npos) end = directory.size();
+        const std::string_view each = directory.substr(0, end);
+        auto pin = PinnedDirectory::pin_if_present(each);
+        if (!pin) return std::unexpected(pin.error());
+        if (!*pin) {
+            pinned.complete_ = false;
+            return pinned;
+        }
+        pinned.pins_.push_back(std::move(**pin));
+    }
+    return pinned;
+}
+
+}  // namespace installer_helper
