@@ -1,8 +1,8 @@
 #include "engine/owned_files.h"
 
 #include "platform/win_api.h"
-#include "windows/handles.h"
-#include "windows/installation_path.h"
+#include "windows/entry_handle.h"
+#include "windows/pinned_directory.h"
 #include "windows/reparse_points.h"
 #include "windows/system_error.h"
 
@@ -12,52 +12,38 @@ namespace {
 constexpr const char* not_a_regular_file =
     "Expected an owned regular file; existing data was retained.";
 
-constexpr win::DWORD share_all =
-    win::FILE_SHARE_READ | win::FILE_SHARE_WRITE | win::FILE_SHARE_DELETE;
-
-Result<> cannot_remove_file(win::DWORD error) {
-    return fail(format_message("Cannot remove owned installer file: {}", system_error_text(error)));
+Result<> cannot_remove_file(const IoError& error) {
+    return fail(format_message("Cannot remove owned installer file: {}", error.text()));
 }
 
-// The second way, for a file DeleteFileW refused: through a handle that
-// names the entry itself, a delete that ignores the read-only attribute and
-// takes the name away at once, even while other handles stay open.
-bool delete_through_handle(const std::u16string& path) {
-    const FileHandle file(win::CreateFileW(path.c_str(), win::DELETE, share_all, nullptr,
-                                           win::OPEN_EXISTING, win::FILE_FLAG_OPEN_REPARSE_POINT));
-    if (!file) return false;
-    win::FILE_DISPOSITION_INFO_EX disposition;
-    disposition.Flags = win::FILE_DISPOSITION_FLAG_DELETE |
-                        win::FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
-                        win::FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
-    return win::SetFileInformationByHandle(file.get(), win::FileDispositionInfoEx, &disposition,
-                                           sizeof(disposition)) != win::FALSE;
+// Refusals that name the file's state rather than a path that is not there.
+bool refuses_deletion(const IoError& error) {
+    return error.code == win::ERROR_SHARING_VIOLATION || error.code == win::ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
 
+// Everything happens through one handle to the entry itself: what was
+// checked to be a regular file is what is deleted, whatever takes the name
+// in the meantime.
 Result<> remove_owned_file(std::string_view path) {
-    const auto wide = to_wide_nul(path);
-    if (!wide) return std::unexpected(wide.error());
-
-    const auto attributes = read_path_attributes(path);
-    if (!attributes) return fail(attributes.error().text());
+    auto file = EntryHandle::open(path, win::DELETE | win::FILE_WRITE_ATTRIBUTES);
+    if (!file) {
+        if (refuses_deletion(file.error())) return cannot_remove_file(file.error());
+        return fail(file.error().text());
+    }
     // The caller saw a regular file; anything that took its place since
     // stays where it is.
-    if ((*attributes & (win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
-        return fail(not_a_regular_file);
+    if (file->kind() != PathKind::RegularFile) return fail(not_a_regular_file);
+    if (auto writable = file->clear_read_only(); !writable) return fail(writable.error().text());
 
-    if ((*attributes & win::FILE_ATTRIBUTE_READONLY) != 0) {
-        win::DWORD writable = *attributes & ~win::FILE_ATTRIBUTE_READONLY;
-        if (writable == 0) writable = win::FILE_ATTRIBUTE_NORMAL;
-        if (!win::SetFileAttributesW(wide->c_str(), writable))
-            return fail(system_error_text(win::GetLastError()));
-    }
-
-    if (win::DeleteFileW(wide->c_str())) return {};
-    const win::DWORD error = win::GetLastError();
-    if (error == win::ERROR_ACCESS_DENIED && delete_through_handle(*wide)) return {};
-    return cannot_remove_file(error);
+    const auto deleted = file->mark_for_deletion();
+    if (deleted) return {};
+    // Refused, as for a file made read-only again since: once more, with a
+    // delete that ignores the attribute and takes the name away at once.
+    if (deleted.error().code == win::ERROR_ACCESS_DENIED && file->mark_for_deletion_at_once())
+        return {};
+    return cannot_remove_file(deleted.error());
 }
 
 Result<> remove_owned_file_if_present(std::string_view path) {
@@ -76,12 +62,19 @@ Result<> remove_owned_file_if_present(std::string_view path) {
     return fail(not_a_regular_file);
 }
 
+Result<> remove_owned_file_if_present(const OwnedPath& path) {
+    // A directory on the way was missing: nothing was there to delete.
+    if (!path.reachable()) return {};
+    return remove_owned_file_if_present(path.path());
+}
+
 Result<> remove_empty_directory(std::string_view path) {
-    const auto wide = to_wide_nul(path);
-    if (!wide) return std::unexpected(wide.error());
-    if (win::RemoveDirectoryW(wide->c_str())) return {};
-    return fail(format_message("Cannot remove empty owned directory: {}",
-                               system_error_text(win::GetLastError())));
+    auto pinned = PinnedDirectory::pin_if_present(path, PinnedDirectory::Use::Removal);
+    if (!pinned) return std::unexpected(pinned.error());
+    if (!*pinned)
+        return fail(format_message("Cannot remove empty owned directory: {}",
+                                   system_error_text(win::ERROR_FILE_NOT_FOUND)));
+    return std::move(**pinned).remove();
 }
 
 }  // namespace installer_helper

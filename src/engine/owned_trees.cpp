@@ -8,19 +8,23 @@
 namespace installer_helper {
 namespace {
 
-// An entry is removed only while it is still what was collected.
-Result<> remove_collected_entry(const TreeEntry& entry) {
+// An entry is removed only while it is still what was collected; a
+// directory goes through the pin it has held since.
+Result<> remove_collected_entry(TreeEntry& entry) {
     if (auto checked = ensure_no_reparse_points(entry.path); !checked) return checked;
     const auto kind = inspect_path(entry.path);
     if (!kind) return std::unexpected(kind.error());
     if (*kind != entry.kind) return fail("An owned directory changed during cleanup.");
-    return entry.kind == PathKind::Directory ? remove_empty_directory(entry.path)
-                                             : remove_owned_file(entry.path);
+    if (entry.kind != PathKind::Directory) return remove_owned_file(entry.path);
+    PinnedDirectory pin = std::move(*entry.pin);
+    entry.pin.reset();
+    return std::move(pin).remove();
 }
 
 Result<> remove_owned_tree(const MigrationTarget& target, std::string_view relative) {
     const auto root = owned_path(target, relative);
     if (!root) return std::unexpected(root.error());
+    if (!root->reachable()) return {};  // its parent was missing, and so was the tree
     std::vector<TreeEntry> tree;
     if (auto collected = collect_tree(*root, tree); !collected) return collected;
     // Backwards through the pre-order: everything inside a directory goes
@@ -48,13 +52,17 @@ Result<> collect_tree(std::string_view path, std::vector<TreeEntry>& entries) {
             case PathKind::Missing:
                 break;
             case PathKind::RegularFile:
-                entries.push_back({std::move(current), PathKind::RegularFile});
+                entries.push_back({std::move(current), PathKind::RegularFile, std::nullopt});
                 break;
             case PathKind::ReparsePoint:
                 // Only when the entry became one after the check above.
                 return fail("Refusing to traverse a junction, symbolic link, or unsupported file.");
             case PathKind::Directory: {
-                entries.push_back({current, PathKind::Directory});
+                // Pinned before it is listed: what is listed is what stays.
+                auto pin = PinnedDirectory::pin_if_present(current, PinnedDirectory::Use::Removal);
+                if (!pin) return std::unexpected(pin.error());
+                if (!*pin) break;  // gone since it was inspected
+                entries.push_back({current, PathKind::Directory, std::move(*pin)});
                 auto children = list_directory(current);
                 if (!children) return std::unexpected(children.error());
                 pending.insert(pending.end(), std::make_move_iterator(children->rbegin()),

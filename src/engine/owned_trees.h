@@ -3,19 +3,23 @@
 
 #include "engine/owned_paths.h"
 #include "outcome.h"
+#include "windows/pinned_directory.h"
 #include "windows/reparse_points.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace installer_helper {
 
-// One entry of a collected tree: only RegularFile or Directory occur.
+// One entry of a collected tree: only RegularFile or Directory occur. A
+// directory stays pinned from its collection until its removal, so the tree
+// below it cannot be redirected in between.
 struct TreeEntry {
     std::string path;
     PathKind kind = PathKind::Missing;
-    friend bool operator==(const TreeEntry&, const TreeEntry&) = default;
+    std::optional<PinnedDirectory> pin;  // for a directory
 };
 
 // Appends the tree at `path` in pre-order, each directory before its

@@ -80,14 +80,14 @@ IoResult<> EntryHandle::truncate() {
         win::SetFileInformationByHandle(get(), win::FileEndOfFileInfo, &end, sizeof(end)));
 }
 
-IoResult<> EntryHandle::mark_for_deletion() {
+IoResult<> EntryHandle::mark_for_deletion() const {
     win::FILE_DISPOSITION_INFO disposition;
     disposition.DeleteFile = 1;
     return checked(win::SetFileInformationByHandle(get(), win::FileDispositionInfo, &disposition,
                                                    sizeof(disposition)));
 }
 
-IoResult<> EntryHandle::mark_for_deletion_at_once() {
+IoResult<> EntryHandle::mark_for_deletion_at_once() const {
     win::FILE_DISPOSITION_INFO_EX disposition;
     disposition.Flags = win::FILE_DISPOSITION_FLAG_DELETE |
                         win::FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |

@@ -37,10 +37,10 @@ public:
     IoResult<> truncate();
     // Deletes the entry: its name goes when the last handle to it closes. A
     // directory must be empty. Needs DELETE access.
-    IoResult<> mark_for_deletion();
+    IoResult<> mark_for_deletion() const;
     // The same, ignoring the read-only attribute and taking the name away
     // as this handle closes even while other handles stay open.
-    IoResult<> mark_for_deletion_at_once();
+    IoResult<> mark_for_deletion_at_once() const;
 
 private:
     EntryHandle(FileHandle handle, win::DWORD attributes)

@@ -21,6 +21,9 @@ Result<std::optional<PinnedDirectory>> PinnedDirectory::pin_if_present(std::stri
     if (!handle) {
         if (handle.error().code && means_path_missing(*handle.error().code))
             return std::optional<PinnedDirectory>();
+        if (use == Use::Removal)
+            return fail(format_message("Cannot remove empty owned directory: {}",
+                                       handle.error().text()));
         return std::unexpected(inspection_error(handle.error()));
     }
     switch (handle->kind()) {
@@ -43,7 +46,9 @@ Result<PinnedDirectory> PinnedDirectory::pin(std::string_view path, Use use) {
 }
 
 Result<> PinnedDirectory::remove() && {
-    const auto removed = handle_.mark_for_deletion();
+    // Closed on the way out: the name goes with the last handle.
+    const EntryHandle closing = std::move(handle_);
+    const auto removed = closing.mark_for_deletion();
     if (!removed)
         return fail(
             format_message("Cannot remove empty owned directory: {}", removed.error().text()));

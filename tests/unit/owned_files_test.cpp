@@ -74,14 +74,14 @@ TEST_F(RemoveOwnedFileTest, LeavesWhateverReplacedTheFile) {
         EXPECT_EQ(outcome_of(remove_owned_file(path)), retained) << path;
         EXPECT_TRUE(machine.files.exists(path)) << path;
     }
-    EXPECT_EQ(machine.faults.calls("DeleteFileW"), 0);
+    EXPECT_EQ(machine.faults.calls("SetFileInformationByHandle"), 0);
 }
 
 TEST_F(RemoveOwnedFileTest, ARefusedDeleteIsRetriedIgnoringReadOnlyWhileOthersHoldTheFile) {
     machine.files.add_file(asar);
     machine.files.hold_open(asar, win::GENERIC_READ, share_all);
     // Another program marks the file read-only again right before the delete.
-    machine.faults.before_call("DeleteFileW", 1, [&] {
+    machine.faults.before_call("SetFileInformationByHandle", 1, [&] {
         machine.files.find(asar)->attributes |= win::FILE_ATTRIBUTE_READONLY;
     });
     EXPECT_EQ(outcome_of(remove_owned_file(asar)), "ok");
@@ -101,10 +101,11 @@ TEST_F(RemoveOwnedFileTest, ReportsWhyTheFileStays) {
     machine.files.find(asar)->delete_error = win::ERROR_ACCESS_DENIED;
     EXPECT_EQ(outcome_of(remove_owned_file(asar)),
               "Cannot remove owned installer file: Access is denied. (os error 5)");
-    EXPECT_EQ(machine.faults.calls("SetFileInformationByHandle"), 1);
-    // A failure before the delete is the I/O error alone.
+    EXPECT_EQ(machine.faults.calls("SetFileInformationByHandle"), 2);
+    // A failure before the delete (clearing the read-only attribute) is the
+    // I/O error alone.
     machine.files.find(asar)->attributes |= win::FILE_ATTRIBUTE_READONLY;
-    machine.faults.fail_nth("SetFileAttributesW", 1, win::ERROR_DISK_FULL);
+    machine.faults.fail_nth("SetFileInformationByHandle", 1, win::ERROR_DISK_FULL);
     EXPECT_EQ(outcome_of(remove_owned_file(asar)),
               "There is not enough space on the disk. (os error 112)");
     EXPECT_TRUE(machine.files.exists(asar));

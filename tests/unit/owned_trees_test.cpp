@@ -62,11 +62,18 @@ TEST_F(OwnedTreeTest, CollectsParentsBeforeTheirContents) {
     std::vector<TreeEntry> entries;
     for (const char* root : {"locales", "native", "missing"})
         ASSERT_TRUE(collect_tree(installed(root), entries));
+    using Entry = std::pair<std::string, PathKind>;
     const auto entry = [](const char* relative, PathKind kind) {
-        return TreeEntry{installed(relative), kind};
+        return Entry{installed(relative), kind};
     };
+    std::vector<Entry> collected;
+    for (const TreeEntry& each : entries) {
+        collected.emplace_back(each.path, each.kind);
+        // Every directory stays pinned until it is removed.
+        EXPECT_EQ(each.pin.has_value(), each.kind == PathKind::Directory) << each.path;
+    }
     constexpr PathKind D = PathKind::Directory, F = PathKind::RegularFile;
-    EXPECT_EQ(entries, (std::vector<TreeEntry>{
+    EXPECT_EQ(collected, (std::vector<Entry>{
                            entry("locales", D), entry("locales\\a.pak", F),
                            entry("locales\\sub", D), entry("locales\\sub\\b.pak", F),
                            entry("locales\\sub\\deeper", D),
@@ -99,20 +106,22 @@ TEST_F(OwnedTreeTest, RemovesExactlyTheOwnedFilesAndTrees) {
     for (const std::string& path : kept)
         if (path != installed("resources")) machine.files.add_file(path);
 
-    machine.faults.record({"DeleteFileW", "RemoveDirectoryW"});
+    // Every deletion goes through a handle to the entry.
+    machine.faults.record({"DeleteFileW", "RemoveDirectoryW", "SetFileInformationByHandle"});
     ASSERT_EQ(outcome_of(remove_owned_launcher_files(target())), "ok");
     EXPECT_EQ(tree_of(std::string(migration_directory)), kept);
     // Each tree goes from its deepest entries up, the owned directory last.
-    const auto& calls = machine.faults.recorded();
-    EXPECT_EQ(std::vector<std::string>(calls.begin() + 24, calls.begin() + 30),
-              (std::vector<std::string>{
-                  "DeleteFileW " + installed("locales\\sub\\deeper\\c.pak"),
-                  "RemoveDirectoryW " + installed("locales\\sub\\deeper"),
-                  "DeleteFileW " + installed("locales\\sub\\b.pak"),
-                  "RemoveDirectoryW " + installed("locales\\sub"),
-                  "DeleteFileW " + installed("locales\\a.pak"),
-                  "RemoveDirectoryW " + installed("locales")}));
-    EXPECT_EQ(calls.back(), "DeleteFileW " + installed("resources\\native"));
+    std::vector<std::string> in_locales;
+    for (const std::string& call : machine.faults.recorded()) {
+        EXPECT_TRUE(call.starts_with("SetFileInformationByHandle ")) << call;
+        if (call.find("\\locales") != std::string::npos) in_locales.push_back(call.substr(27));
+    }
+    EXPECT_EQ(in_locales, (std::vector<std::string>{
+                              installed("locales\\sub\\deeper\\c.pak"), installed("locales\\sub\\deeper"),
+                              installed("locales\\sub\\b.pak"), installed("locales\\sub"),
+                              installed("locales\\a.pak"), installed("locales")}));
+    EXPECT_EQ(machine.faults.recorded().back(),
+              "SetFileInformationByHandle " + installed("resources\\native"));
     // Nothing is left to do: a second run succeeds.
     EXPECT_EQ(outcome_of(remove_owned_launcher_files(target())), "ok");
 }
@@ -148,7 +157,8 @@ class ChangedTreeTest : public OwnedTreeTest, public ::testing::WithParamInterfa
 TEST_P(ChangedTreeTest, TheRecheckBeforeEachDeletionStopsTheCleanup) {
     add_locales();
     machine.files.add_file("D:\\Elsewhere\\keep.txt");
-    machine.faults.before_call("DeleteFileW", 1, [this] { GetParam().change(machine.files); });
+    machine.faults.before_call("SetFileInformationByHandle", 1,
+                               [this] { GetParam().change(machine.files); });
     EXPECT_EQ(outcome_of(remove_owned_launcher_files(target())), GetParam().outcome);
     EXPECT_FALSE(machine.files.exists(installed("locales\\sub\\deeper\\c.pak")));
     EXPECT_TRUE(machine.files.exists(installed(GetParam().left_in_place)));

@@ -41,7 +41,7 @@ void set_up(sim::Machine& machine, const Scenario& scenario) {
     if (scenario.stale)
         machine.files.add_file(recovery_file("journal.new"), "{\"vers").attributes |=
             win::FILE_ATTRIBUTE_READONLY;
-    machine.faults.record({"SetFileAttributesW", "DeleteFileW", "CreateFileW", "WriteFile",
+    machine.faults.record({"SetFileInformationByHandle", "CreateFileW", "WriteFile",
                            "FlushFileBuffers", "MoveFileExW"});
 }
 
@@ -122,8 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {"",                           new_journal,      new_journal}}},
         Scenario{"LaterJournalAfterAnInterruptedOne", true, true,
                  recovery_journal(JournalStage::Prepared),
-                 {{on_new("SetFileAttributesW"), old_journal,      old_journal},
-                  {on_new("DeleteFileW"),        old_journal,      old_journal},
+                 // The stale file's read-only attribute cleared, then its deletion.
+                 {{on_new("SetFileInformationByHandle"), old_journal, old_journal},
+                  {on_new("SetFileInformationByHandle"), old_journal, old_journal},
                   {on_new("CreateFileW"),        old_journal,      old_journal},
                   {"WriteFile",                  old_journal,      old_journal},
                   {"FlushFileBuffers",           old_journal,      old_journal},

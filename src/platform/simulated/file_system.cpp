@@ -352,6 +352,18 @@ std::vector<std::string> FileSystem::list(std::string_view path) {
     return names;
 }
 
+std::u16string FileSystem::path_of(const Node& node) {
+    std::u16string path;
+    const Node* current = &node;
+    while (current->parent != nullptr) {
+        path = u"\\" + current->name + path;
+        current = current->parent;
+    }
+    // Only a drive's root has no parent; anything else without one is gone.
+    if (current->name.size() != 2 || current->name[1] != u':') return {};
+    return path.empty() ? current->name + u"\\" : current->name + path;
+}
+
 int FileSystem::hold_open(std::string_view path, DWORD access, DWORD share) {
     Node* node = find(path);
     if (node == nullptr) throw std::invalid_argument("sim: no such entry: " + std::string(path));

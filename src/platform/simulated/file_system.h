@@ -83,6 +83,8 @@ public:
     std::string contents(std::string_view path);
     // Names in a directory, in enumeration order.
     std::vector<std::string> list(std::string_view path);
+    // The full path an entry has now ("C:\\a\\b"); empty once it is unlinked.
+    static std::u16string path_of(const Node& node);
     // A handle held by another program; returns its id for release().
     int hold_open(std::string_view path, DWORD access, DWORD share);
     void release(int opening);

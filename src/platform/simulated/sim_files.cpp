@@ -468,8 +468,10 @@ BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informa
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
                                 void* information, DWORD buffer_size) {
     Machine& machine = current();
-    if (!machine.enter("SetFileInformationByHandle", true)) return FALSE;
     auto* object = machine.handle<sim::FileObject>(file);
+    // Named by the entry's path, so that tests can follow what changes where.
+    const std::u16string path = object != nullptr ? sim::FileSystem::path_of(*object->node) : u"";
+    if (!machine.enter("SetFileInformationByHandle", true, path)) return FALSE;
     if (object == nullptr) return failure(machine, ERROR_INVALID_HANDLE);
     Node& node = *object->node;
     switch (information_class) {
