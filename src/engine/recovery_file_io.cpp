@@ -14,11 +14,13 @@ constexpr win::DWORD share_all =
 // One call moves at most this much, whatever the caller asks for.
 constexpr std::size_t largest_call = std::numeric_limits<win::DWORD>::max();
 
+// Never through a reparse point at the name itself: a new file cannot be
+// made behind one, and an existing one is opened as itself.
 IoResult<FileHandle> open_file(std::string_view path, win::DWORD access, win::DWORD disposition) {
     const auto wide = to_wide_nul(path);
     if (!wide) return std::unexpected(IoError{std::nullopt, wide.error().message()});
     FileHandle file(win::CreateFileW(wide->c_str(), access, share_all, nullptr, disposition,
-                                     win::FILE_ATTRIBUTE_NORMAL));
+                                     win::FILE_ATTRIBUTE_NORMAL | win::FILE_FLAG_OPEN_REPARSE_POINT));
     if (!file) return std::unexpected(IoError::last_windows_error());
     return file;
 }
@@ -26,7 +28,16 @@ IoResult<FileHandle> open_file(std::string_view path, win::DWORD access, win::DW
 }  // namespace
 
 IoResult<FileHandle> open_for_reading(std::string_view path) {
-    return open_file(path, win::GENERIC_READ, win::OPEN_EXISTING);
+    auto file = open_file(path, win::GENERIC_READ | win::FILE_READ_ATTRIBUTES, win::OPEN_EXISTING);
+    if (!file) return file;
+    // What is read must be the file itself, never a link's target.
+    win::FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!win::GetFileInformationByHandleEx(file->get(), win::FileAttributeTagInfo, &tag,
+                                           sizeof(tag)))
+        return std::unexpected(IoError::last_windows_error());
+    if ((tag.FileAttributes & win::FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return std::unexpected(IoError{win::ERROR_CANT_ACCESS_FILE, {}});
+    return file;
 }
 
 IoResult<FileHandle> create_new_file(std::string_view path) {

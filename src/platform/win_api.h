@@ -52,6 +52,7 @@ inline constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 inline constexpr DWORD ERROR_INVALID_SID = 1337;
+inline constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;
 inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 // File access, sharing, creation and flags.

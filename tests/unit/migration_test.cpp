@@ -216,6 +216,27 @@ TEST_F(MigrationTest, RollbackRestoresWhatSetupChanged) {
     EXPECT_EQ(state_of(machine), original);
 }
 
+// Windows refuses to replace a read-only file; neither setup's read-only
+// binary nor a read-only journal may leave the transaction stuck.
+TEST_F(MigrationTest, ReadOnlyBinariesAndJournalDoNotStopTheTransaction) {
+    const MachineState original = state_of(machine);
+    const auto make_read_only = [&](const std::string& path) {
+        machine.files.find(path)->attributes |= win::FILE_ATTRIBUTE_READONLY;
+    };
+    make_read_only(directory + "\\uninstall.exe");
+    ASSERT_EQ(begin(), "done");
+    make_read_only(recovery + "\\journal.json");
+    EXPECT_EQ(begin(), "done");  // settles the first transaction, begins anew
+    machine.files.find(directory + "\\Quillmora Launcher.exe")->data = {'n', 'e', 'w'};
+    make_read_only(directory + "\\Quillmora Launcher.exe");
+    make_read_only(recovery + "\\journal.json");
+    EXPECT_EQ(rollback(), "done");
+    EXPECT_EQ(state_of(machine).size(), original.size());
+    EXPECT_EQ(machine.files.contents(directory + "\\Quillmora Launcher.exe"),
+              "old Quillmora Launcher.exe");
+    EXPECT_FALSE(machine.files.exists(recovery));
+}
+
 TEST_F(MigrationTest, RollbackWithAMissingBackupChangesNothing) {
     ASSERT_EQ(begin(), "done");
     machine.files.remove_child(*machine.files.find(recovery),

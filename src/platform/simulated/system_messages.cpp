@@ -27,6 +27,7 @@ SystemMessages::SystemMessages() {
         {1336, u"The access control list (ACL) structure is invalid.\r\n"},
         {1337, u"The security ID structure is invalid.\r\n"},
         {1338, u"The security descriptor structure is invalid.\r\n"},
+        {1920, u"The file cannot be accessed by the system.\r\n"},
         {1921, u"The name of the file cannot be resolved by the system.\r\n"},
         // Creating over an existing file, and listing a file as a directory.
         {80, u"The file exists.\r\n"},
