@@ -66,18 +66,20 @@ Result<bool> access_probe_denied(std::string_view directory) {
     }
 
     const std::string file = join_path(probe, probe_file_name);
+    const auto wide_file = to_wide_nul(file);
+    if (!wide_file) return std::unexpected(wide_file.error());
     const IoResult<> written = write_whole_file(file, "");
 
+    // Whatever happens from here, the probe is taken down again: only a
+    // failed removal may leave it behind.
     const auto file_kind = inspect_path(file);
-    if (!file_kind) return std::unexpected(file_kind.error());
-    if (*file_kind != PathKind::Missing) {
-        const auto wide_file = to_wide_nul(file);
-        if (!wide_file) return std::unexpected(wide_file.error());
-        if (!win::DeleteFileW(wide_file->c_str()))
+    if (!file_kind || *file_kind != PathKind::Missing) {
+        if (!win::DeleteFileW(wide_file->c_str()) && file_kind)
             return std::unexpected(removal_failure(win::GetLastError()));
     }
     if (!win::RemoveDirectoryW(wide_probe->c_str()))
         return std::unexpected(removal_failure(win::GetLastError()));
+    if (!file_kind) return std::unexpected(file_kind.error());
 
     if (written) return false;
     if (written.error().code == win::ERROR_ACCESS_DENIED) return true;

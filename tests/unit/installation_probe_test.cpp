@@ -95,6 +95,16 @@ TEST_F(InstallationProbeTest, ProbeFailuresOtherThanAccessDenied) {
     EXPECT_TRUE(machine.files.list("C:\\Games").empty());
 }
 
+TEST_F(InstallationProbeTest, AProbeWhoseFileCannotBeInspectedIsTakenDownToo) {
+    zero_random_bytes();
+    // The second open of the file, after the write's, is its inspection.
+    machine.faults.fail_nth("CreateFileW", 2, win::ERROR_NOT_READY,
+                            u16(std::string(zero_probe) + "\\test"));
+    EXPECT_EQ(answer("C:\\Games\\Quillmora"),
+              "Cannot inspect installer path: The device is not ready. (os error 21)");
+    EXPECT_TRUE(machine.files.list("C:\\Games").empty());
+}
+
 TEST_F(InstallationProbeTest, AProbeThatCannotBeRemovedIsReportedAndLeftBehind) {
     zero_random_bytes();
     machine.faults.fail_nth("DeleteFileW", 1, win::ERROR_ACCESS_DENIED);
