@@ -353,7 +353,8 @@ LONG RegOpenKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desi
                    HKEY* result);
 // Opens `sub_key`, creating it and any missing key on its way; `disposition`
 // tells REG_CREATED_NEW_KEY from REG_OPENED_EXISTING_KEY. No class, no
-// security attributes.
+// security attributes. With REG_OPTION_OPEN_LINK an existing link at the
+// last component is opened itself, not followed.
 LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired,
                      HKEY* result, DWORD* disposition);
 // Null `data` with a `data_size` asks for the size only. A buffer that is
@@ -370,7 +371,8 @@ LONG RegSetValueExW(HKEY key, const char16_t* value_name, DWORD type, const std:
                     DWORD data_size);
 LONG RegDeleteValueW(HKEY key, const char16_t* value_name);
 // Deletes a subkey that has no subkeys of its own; `desired` names the view
-// (KEY_WOW64_64KEY). A link at `sub_key` is followed: its target goes.
+// (KEY_WOW64_64KEY). A link at `sub_key` is followed: its target goes. An
+// empty `sub_key` deletes the key `key` itself, the one the handle holds.
 LONG RegDeleteKeyExW(HKEY key, const char16_t* sub_key, REGSAM desired);
 LONG RegFlushKey(HKEY key);
 LONG RegCloseKey(HKEY key);

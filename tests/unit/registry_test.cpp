@@ -160,6 +160,18 @@ TEST_F(RegistryTest, AKeyThatAppearsBeforeTheCreateFailsTheOpen) {
     EXPECT_FALSE(machine.registry.exists(HKLM, launcher_key));
 }
 
+// A link planted at the name between the failed open and the create is
+// opened as itself: its target is never created.
+TEST_F(RegistryTest, ALinkThatAppearsBeforeTheCreateIsNotFollowed) {
+    machine.registry.add_key(HKLM, "Software\\Quillmora");
+    machine.faults.before_call("RegCreateKeyExW", 1, [&] {
+        machine.registry.add_link(HKLM, launcher_key, "\\Registry\\Machine\\Software\\Victim");
+    });
+    EXPECT_EQ(open_machine(launcher_key, true, true),
+              "Launcher registry changed while a missing key was created.");
+    EXPECT_FALSE(machine.registry.exists(HKLM, "Software\\Victim"));
+}
+
 TEST_F(RegistryTest, FailedCallsNameTheirOperation) {
     machine.registry.add_key(HKLM, "Software\\Quillmora");
     machine.faults.fail_nth("RegOpenKeyExW", 1, win::ERROR_ACCESS_DENIED, u"Quillmora");
@@ -418,6 +430,21 @@ TEST_F(RegistryRemovalTest, RefusesWhatIsNotASingleLeafKey) {
     EXPECT_EQ(machine.faults.calls("RegDeleteKeyExW"), 0);
     EXPECT_TRUE(machine.registry.exists(HKLM, std::string(launcher_key) + "\\Sub"));
     EXPECT_TRUE(machine.registry.exists(HKLM, "Software\\Real"));
+}
+
+// The leaf is deleted through the handle it was checked through: a link
+// that takes its name in between is never followed.
+TEST_F(RegistryRemovalTest, ALinkSwappedInAfterTheCheckIsNotFollowed) {
+    machine.registry.add_key(HKLM, launcher_key);
+    machine.registry.set_value(HKLM, "Software\\Victim", "Keep", installer_helper::REG_DWORD,
+                               dword_bytes(1));
+    machine.faults.before_call("RegDeleteKeyExW", 1, [&] {
+        machine.registry.remove_key(HKLM, launcher_key);
+        machine.registry.add_link(HKLM, launcher_key, "\\Registry\\Machine\\Software\\Victim");
+    });
+    EXPECT_EQ(remove(launcher_key), "(success)");
+    EXPECT_TRUE(machine.registry.exists(HKLM, "Software\\Victim"));
+    EXPECT_TRUE(machine.registry.find(HKLM, launcher_key)->is_link);
 }
 
 TEST_F(RegistryRemovalTest, FailedCallsNameTheirOperation) {

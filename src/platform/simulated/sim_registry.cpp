@@ -107,15 +107,16 @@ LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM de
     Machine& machine = current();
     *result = nullptr;
     if (auto failed = refused(machine, "RegCreateKeyExW", true, text_of(sub_key))) return *failed;
-    if (sub_key == nullptr || (options & ~REG_OPTION_CREATE_LINK) != 0)
+    if (sub_key == nullptr || (options & ~(REG_OPTION_CREATE_LINK | REG_OPTION_OPEN_LINK)) != 0)
         return ERROR_INVALID_PARAMETER_STATUS;
     const OpenKey base = open_key_of(machine, key);
     if (base.error != 0) return base.error;
 
-    // Existing keys are opened (an existing link is followed unless a link
-    // is being made); missing ones are created in turn, each where the
+    // Existing keys are opened (an existing link at the last component is
+    // followed unless a link is being made or REG_OPTION_OPEN_LINK asks for
+    // the link itself); missing ones are created in turn, each where the
     // caller may create subkeys.
-    const bool making_link = (options & REG_OPTION_CREATE_LINK) != 0;
+    const bool making_link = (options & (REG_OPTION_CREATE_LINK | REG_OPTION_OPEN_LINK)) != 0;
     KeyPtr current_key = base.key;
     std::u16string_view rest = text_of(sub_key);
     bool created = false;
@@ -133,7 +134,7 @@ LONG RegCreateKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM de
             if (lookup.parent->parent == nullptr || denies(*lookup.parent, KEY_CREATE_SUB_KEY))
                 return status(ERROR_ACCESS_DENIED);
             lookup.key = machine.registry.create_child(*lookup.parent, lookup.leaf);
-            lookup.key->is_link = last && making_link;
+            lookup.key->is_link = last && (options & REG_OPTION_CREATE_LINK) != 0;
             created = true;
         } else if (last && denies(*lookup.key, desired)) {
             return status(ERROR_ACCESS_DENIED);

@@ -60,8 +60,11 @@ Result<std::optional<RegistryKey>> open_component(win::HKEY base, const std::u16
     RegistryKey key(status == 0 ? opened : nullptr);
     if (create && is_absent(status)) {
         win::DWORD disposition = 0;
-        status = win::RegCreateKeyExW(base, name.c_str(), win::REG_OPTION_NON_VOLATILE, access,
-                                      &opened, &disposition);
+        // A link planted at the name since the open is opened as itself,
+        // never followed to create its target.
+        status = win::RegCreateKeyExW(base, name.c_str(),
+                                      win::REG_OPTION_NON_VOLATILE | win::REG_OPTION_OPEN_LINK,
+                                      access, &opened, &disposition);
         key = RegistryKey(status == 0 ? opened : nullptr);
         // Someone else made it between our open and our create: what is
         // there now was not seen by whoever decided to create it.

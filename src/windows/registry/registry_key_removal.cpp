@@ -17,19 +17,16 @@ Result<> remove_registry_key(RegistryScope scope, std::string_view sid, std::str
     const auto parent = open_scoped_key(scope, sid, parent_path, true, false);
     if (!parent) return std::unexpected(parent.error());
     if (!*parent) return {};
-    {
-        // Opened on its own first, so that the leaf gets the link check.
-        const auto leaf_key = open_key_path((*parent)->get(), leaf, false, false);
-        if (!leaf_key) return std::unexpected(leaf_key.error());
-        if (!*leaf_key) return {};
-        if (auto no_subkeys = ensure_no_subkeys((*leaf_key)->get()); !no_subkeys) return no_subkeys;
-    }
-
-    const auto name = to_registry_name(leaf);
-    if (!name) return std::unexpected(name.error());
+    // The leaf is checked and deleted through one handle to the key itself,
+    // so a link planted at its name in between is never followed.
+    const auto leaf_key = open_key_path((*parent)->get(), leaf, false, false);
+    if (!leaf_key) return std::unexpected(leaf_key.error());
+    if (!*leaf_key) return {};
+    if (auto no_subkeys = ensure_no_subkeys((*leaf_key)->get()); !no_subkeys) return no_subkeys;
     const win::LONG removed =
-        win::RegDeleteKeyExW((*parent)->get(), name->c_str(), win::KEY_WOW64_64KEY);
-    if (!registry_internals::is_absent(removed)) {
+        win::RegDeleteKeyExW((*leaf_key)->get(), u"", win::KEY_WOW64_64KEY);
+    // Deleted by someone else since it was opened: it is gone all the same.
+    if (!registry_internals::is_absent(removed) && removed != win::ERROR_KEY_DELETED) {
         if (auto checked = check_status("key removal", removed); !checked) return checked;
     }
     // The removal must survive a power loss before the caller goes on.
