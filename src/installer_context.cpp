@@ -1,8 +1,11 @@
 #include "installer_context.h"
 
 #include "text_encoding.h"
+#include "windows/entry_handle.h"
 #include "windows/file_io.h"
 #include "windows/installation_path.h"
+#include "windows/pinned_directory.h"
+#include "windows/reparse_points.h"
 
 #include <array>
 #include "message_format.h"
@@ -164,12 +167,45 @@ Result<std::string> encode_installer_context(const InstallerContext& context) {
     return bytes;
 }
 
+namespace {
+
+Result<> cannot_save(const IoError& error) {
+    return fail(format_message("Could not save the installer context: {}", error.text()));
+}
+
+// The file is setup's, often in a folder the user may write to: it is
+// written only where the checked path leads, through a handle to a plain
+// file of its own, so that no junction or link planted since the check
+// carries the bytes anywhere else. A failure leaves the earlier bytes.
+Result<> write_in_place(std::string_view path, std::string_view bytes) {
+    const std::vector<std::string> directories = directories_from_root(path);
+    auto pins = PinnedPath::from_root(
+        directories.size() > 1 ? std::string_view(directories[directories.size() - 2]) : path);
+    if (!pins) return std::unexpected(pins.error());
+    if (!pins->complete()) return cannot_save(IoError{pins->missing_error(), {}});
+    if (auto checked = ensure_no_reparse_points(path); !checked) return checked;
+
+    auto file = EntryHandle::open_or_create(path, win::GENERIC_WRITE);
+    if (!file) return cannot_save(file.error());
+    if (file->kind() == PathKind::ReparsePoint)
+        return fail("A junction or symbolic link cannot be modified by setup.");
+    // A directory, or a file that is also known by another name, is not a
+    // file of setup's own: refused as Windows refuses to replace either.
+    if (file->kind() != PathKind::RegularFile) return cannot_save(IoError{win::ERROR_ACCESS_DENIED, {}});
+    const auto links = file->link_count();
+    if (!links) return cannot_save(links.error());
+    if (*links != 1) return cannot_save(IoError{win::ERROR_ACCESS_DENIED, {}});
+    if (auto emptied = file->truncate(); !emptied) return cannot_save(emptied.error());
+    if (auto written = write_all(file->get(), bytes); !written) return cannot_save(written.error());
+    return {};
+}
+
+}  // namespace
+
 Result<> write_installer_context(std::string_view path, const InstallerContext& context) {
     const auto bytes = encode_installer_context(context);
     if (!bytes) return std::unexpected(bytes.error());
-    if (const auto written = write_whole_file(path, *bytes); !written)
-        return fail(format_message("Could not save the installer context: {}", written.error().text()));
-    return {};
+    return write_in_place(path, *bytes);
 }
 
 Result<std::string> resolve_action_directory(std::string_view directory,

@@ -56,6 +56,7 @@ Result<MigrationTarget> open_migration_target(std::string_view directory,
     if (*kind != PathKind::Directory) return fail("The installation directory is unavailable.");
     auto pins = PinnedPath::from_root(*normalized);
     if (!pins) return std::unexpected(pins.error());
+    if (!pins->complete()) return fail("The installation directory is unavailable.");
     return MigrationTarget(std::move(*normalized), context, std::move(*pins));
 }
 

@@ -53,17 +53,7 @@ IoResult<std::size_t> read_some(const FileHandle& file, void* buffer, std::size_
 }
 
 IoResult<> write_all(const FileHandle& file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        win::DWORD written = 0;
-        if (!win::WriteFile(file.get(), bytes.data(),
-                            static_cast<win::DWORD>(std::min(bytes.size(), largest_call)),
-                            &written))
-            return std::unexpected(IoError::last_windows_error());
-        if (written == 0)
-            return std::unexpected(IoError{std::nullopt, "failed to write whole buffer"});
-        bytes.remove_prefix(written);
-    }
-    return {};
+    return write_all(file.get(), bytes);
 }
 
 IoResult<> flush_to_disk(const FileHandle& file) {

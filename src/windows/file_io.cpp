@@ -4,6 +4,9 @@
 #include "windows/installation_path.h"
 #include "windows/system_error.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace installer_helper {
 namespace {
 
@@ -56,22 +59,28 @@ IoResult<std::string> read_file_prefix(std::string_view path, std::size_t limit)
     return bytes;
 }
 
+IoResult<> write_all(win::HANDLE file, std::string_view bytes) {
+    // One call moves at most this much, whatever the caller asks for.
+    constexpr std::size_t largest_call = std::numeric_limits<win::DWORD>::max();
+    while (!bytes.empty()) {
+        win::DWORD written = 0;
+        if (!win::WriteFile(file, bytes.data(),
+                            static_cast<win::DWORD>(std::min(bytes.size(), largest_call)), &written))
+            return std::unexpected(IoError::last_windows_error());
+        if (written == 0)
+            return std::unexpected(IoError{std::nullopt, "failed to write whole buffer"});
+        bytes.remove_prefix(written);
+    }
+    return {};
+}
+
 IoResult<> write_whole_file(std::string_view path, std::string_view bytes) {
     const auto wide = wide_path(path);
     if (!wide) return std::unexpected(wide.error());
     const FileHandle file(win::CreateFileW(wide->c_str(), win::GENERIC_WRITE, share_all, nullptr,
                                            win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL));
     if (!file) return std::unexpected(IoError::last_windows_error());
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        win::DWORD written = 0;
-        if (!win::WriteFile(file.get(), bytes.data() + done,
-                            static_cast<win::DWORD>(bytes.size() - done), &written))
-            return std::unexpected(IoError::last_windows_error());
-        if (written == 0) return std::unexpected(IoError{std::nullopt, "failed to write whole buffer"});
-        done += written;
-    }
-    return {};
+    return write_all(file.get(), bytes);
 }
 
 }  // namespace installer_helper

@@ -29,6 +29,9 @@ IoResult<std::uint64_t> file_size(std::string_view path);
 // shared for reading, writing and deleting.
 IoResult<std::string> read_file_prefix(std::string_view path, std::size_t limit);
 
+// All of the bytes through an open handle, however many calls that takes.
+IoResult<> write_all(win::HANDLE file, std::string_view bytes);
+
 // Creates or truncates the file and writes all bytes: no temporary file and
 // no flush.
 IoResult<> write_whole_file(std::string_view path, std::string_view bytes);

@@ -14,13 +14,16 @@ HelperError inspection_error(const IoError& error) {
 
 }  // namespace
 
-Result<std::optional<PinnedDirectory>> PinnedDirectory::pin_if_present(std::string_view path,
-                                                                      Use use) {
+Result<std::optional<PinnedDirectory>> PinnedDirectory::pin_found(std::string_view path, Use use,
+                                                                  win::DWORD& missing) {
     const win::DWORD access = win::GENERIC_READ | (use == Use::Removal ? win::DELETE : 0);
     auto handle = EntryHandle::open(path, access, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE);
     if (!handle) {
-        if (handle.error().code && means_path_missing(*handle.error().code))
+        if (handle.error().code && means_path_missing(*handle.error().code)) {
+            missing = *handle.error().code;
             return std::optional<PinnedDirectory>();
+        }
+        // A pin for removal serves only the removal of an owned directory.
         if (use == Use::Removal)
             return fail(format_message("Cannot remove empty owned directory: {}",
                                        handle.error().text()));
@@ -38,10 +41,17 @@ Result<std::optional<PinnedDirectory>> PinnedDirectory::pin_if_present(std::stri
     return std::unexpected(inspection_error(IoError{ERROR_DIRECTORY, {}}));
 }
 
+Result<std::optional<PinnedDirectory>> PinnedDirectory::pin_if_present(std::string_view path,
+                                                                      Use use) {
+    win::DWORD missing = 0;
+    return pin_found(path, use, missing);
+}
+
 Result<PinnedDirectory> PinnedDirectory::pin(std::string_view path, Use use) {
-    auto pinned = pin_if_present(path, use);
+    win::DWORD missing = 0;
+    auto pinned = pin_found(path, use, missing);
     if (!pinned) return std::unexpected(pinned.error());
-    if (!*pinned) return std::unexpected(inspection_error(IoError{win::ERROR_FILE_NOT_FOUND, {}}));
+    if (!*pinned) return std::unexpected(inspection_error(IoError{missing, {}}));
     return std::move(**pinned);
 }
 
@@ -55,31 +65,40 @@ Result<> PinnedDirectory::remove() && {
     return {};
 }
 
+Result<> PinnedPath::pin_each(std::vector<std::string> directories) {
+    for (const std::string& each : directories) {
+        win::DWORD missing = 0;
+        auto pin = PinnedDirectory::pin_found(each, PinnedDirectory::Use::Work, missing);
+        if (!pin) return std::unexpected(pin.error());
+        if (!*pin) {
+            // A missing last component reads "file not found"; for what lies
+            // below it, the path is not there.
+            missing_error_ = missing == win::ERROR_FILE_NOT_FOUND ? win::ERROR_PATH_NOT_FOUND : missing;
+            return {};
+        }
+        pins_.push_back(std::move(**pin));
+    }
+    return {};
+}
+
 Result<PinnedPath> PinnedPath::from_root(std::string_view directory) {
     PinnedPath pinned;
-    for (const std::string& each : directories_from_root(directory)) {
-        auto pin = PinnedDirectory::pin(each);
-        if (!pin) return std::unexpected(pin.error());
-        pinned.pins_.push_back(std::move(*pin));
-    }
+    if (auto pinning = pinned.pin_each(directories_from_root(directory)); !pinning)
+        return std::unexpected(pinning.error());
     return pinned;
 }
 
 Result<PinnedPath> PinnedPath::below(std::string_view base, std::string_view directory) {
-    PinnedPath pinned;
+    std::vector<std::string> directories;
     std::size_t end = base.size();
     while (end < directory.size()) {
         end = directory.find('\\', end + 1);
         if (end == std::string_view::npos) end = directory.size();
-        const std::string_view each = directory.substr(0, end);
-        auto pin = PinnedDirectory::pin_if_present(each);
-        if (!pin) return std::unexpected(pin.error());
-        if (!*pin) {
-            pinned.complete_ = false;
-            return pinned;
-        }
-        pinned.pins_.push_back(std::move(**pin));
+        directories.emplace_back(directory.substr(0, end));
     }
+    PinnedPath pinned;
+    if (auto pinning = pinned.pin_each(std::move(directories)); !pinning)
+        return std::unexpected(pinning.error());
     return pinned;
 }
 

@@ -27,6 +27,7 @@ public:
     static Result<std::optional<PinnedDirectory>> pin_if_present(std::string_view path,
                                                                  Use use = Use::Work);
 
+
     const std::string& path() const { return path_; }
     win::HANDLE handle() const { return handle_.get(); }
 
@@ -35,6 +36,10 @@ public:
     Result<> remove() &&;
 
 private:
+    friend class PinnedPath;
+    // Nothing, with the open's error in `missing`, for a path that is not there.
+    static Result<std::optional<PinnedDirectory>> pin_found(std::string_view path, Use use,
+                                                            win::DWORD& missing);
     PinnedDirectory(EntryHandle handle, std::string path)
         : handle_(std::move(handle)), path_(std::move(path)) {}
 
@@ -42,22 +47,28 @@ private:
     std::string path_;
 };
 
-// A row of pinned directories, each inside the one before it.
+// A row of pinned directories, each inside the one before it. Pinning
+// stops at the first directory that does not exist: nothing below it can
+// be reached through pinned directories, since it could appear as anything
+// afterwards.
 class PinnedPath {
 public:
     PinnedPath() = default;
-    // `directory` and every directory above it, up to and including its root.
+    // `directory` and every directory above it, from its root down.
     static Result<PinnedPath> from_root(std::string_view directory);
     // Each directory strictly below `base` down to and including `directory`.
-    // Stops at the first one that does not exist: then complete() is false,
-    // and nothing below that point can be reached through pinned directories.
     static Result<PinnedPath> below(std::string_view base, std::string_view directory);
 
-    bool complete() const { return complete_; }
+    bool complete() const { return !missing_error_; }
+    // Why the first missing directory could not be opened: a path that runs
+    // through it cannot be reached, as ERROR_PATH_NOT_FOUND says.
+    win::DWORD missing_error() const { return missing_error_.value_or(0); }
 
 private:
+    Result<> pin_each(std::vector<std::string> directories);
+
     std::vector<PinnedDirectory> pins_;
-    bool complete_ = true;
+    std::optional<win::DWORD> missing_error_;
 };
 
 }  // namespace installer_helper

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using installer_helper::decode_installer_context;
 using installer_helper::encode_installer_context;
 using installer_helper::InstallerContext;
@@ -263,6 +265,53 @@ TEST_F(InstallerContextFileTest, WriteFailuresCarryTheWindowsError) {
     EXPECT_EQ(write_installer_context("C:\\Setup\\context", sample_context()).error().message(),
               "Could not save the installer context: There is not enough space on the disk. "
               "(os error 112)");
+}
+
+// What another program may have put at the output path, or done to its
+// folder, after the path was checked: the bytes go only into a plain file of
+// setup's own at the checked place, and anywhere else nothing changes.
+TEST_F(InstallerContextFileTest, WritesOnlyIntoAPlainFileAtTheCheckedPlace) {
+    const std::string output = "C:\\Setup\\context";
+    const std::string victim = "C:\\Windows\\System32\\context";
+    const std::string access_denied =
+        "Could not save the installer context: Access is denied. (os error 5)";
+    const struct {
+        const char* name;
+        std::function<void(sim::Machine&)> hostile;
+        std::string outcome;
+    } cases[] = {
+        {"nothing", [](sim::Machine&) {}, "(written)"},
+        // The folder cannot be swapped for a junction: it is pinned first.
+        {"folder renamed away",
+         [](sim::Machine& m) {
+             EXPECT_FALSE(win::MoveFileExW(u"C:\\Setup", u"C:\\Parked", 0));
+             m.files.add_junction("C:\\Parked\\Setup", "C:\\Windows\\System32");
+         },
+         "(written)"},
+        {"symbolic link",
+         [&](sim::Machine& m) { m.files.add_symbolic_link(output, victim, false); },
+         "A junction or symbolic link cannot be modified by setup."},
+        {"hard link", [&](sim::Machine& m) { m.files.add_file(output, "old").link_count = 2; },
+         access_denied},
+        {"directory", [&](sim::Machine& m) { m.files.add_directory(output); }, access_denied},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine fresh;
+        sim::ScopedMachine installed(fresh);
+        fresh.files.add_directory("C:\\Setup");
+        fresh.files.add_directory("C:\\Parked");
+        fresh.files.add_file(victim, "the system's");
+        // Right before the output file is opened: after the two folders are
+        // pinned and the path and its two ancestors inspected.
+        fresh.faults.before_call("CreateFileW", 6, [&] { c.hostile(fresh); });
+        const auto written = write_installer_context(output, sample_context());
+        EXPECT_EQ(written ? "(written)" : written.error().message(), c.outcome);
+        EXPECT_EQ(fresh.files.contents(victim), "the system's");
+        if (c.outcome == access_denied && fresh.files.find(output)->link_count == 2) {
+            EXPECT_EQ(fresh.files.contents(output), "old");
+        }
+    }
 }
 
 TEST_F(InstallerContextFileTest, ReadFailuresCarryTheWindowsError) {
