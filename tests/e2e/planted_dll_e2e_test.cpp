@@ -4,8 +4,9 @@
 // name of every library the helper loads and of those these load in turn,
 // along every path that loads a library. No planted DLL may run, and each run
 // ends as the action must.
-#include "legacy_installation_test.h"
 #include "context_file.h"
+#include "legacy_installation_test.h"
+#include "planted_dlls.h"
 
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
@@ -30,32 +31,18 @@ constexpr std::array<std::string_view, 14> planted_libraries = {
     "msvcrt.dll",     "ucrtbase.dll",   "user32.dll",  "gdi32.dll",    "win32u.dll",
     "version.dll",    "userenv.dll",    "bcrypt.dll",  "bcryptprimitives.dll"};
 
-// Where planted-dll.dll writes the name of each copy that was loaded.
-constexpr std::string_view marker_name = "planted-dll-loads.txt";
-
 class PlantedDllEndToEnd : public LegacyInstallationTest {
 protected:
     void SetUp() override {
         LegacyInstallationTest::SetUp();
-        make_directory(folder());
-        for (const std::string_view library : planted_libraries)
-            fs::copy_file(fs::path(E2E_TOOLS_DIR) / "planted-dll.dll",
-                          wine::unix_path(in_folder(library)));
+        plant_dlls(folder(), planted_libraries);
     }
 
     std::string folder() const { return scratch_path("Downloads"); }
-    std::string in_folder(std::string_view name) const {
-        return folder() + "\\" + std::string(name);
-    }
-    // The names of the planted DLLs that were loaded, one a line.
-    std::string loaded() const { return read_file(in_folder(marker_name)); }
-
-    // A copy of a program in the folder, run with these arguments.
+    std::string loaded() const { return loaded_planted_dlls(folder()); }
     RunResult run_in_folder(const fs::path& program, const std::vector<std::string>& arguments,
                             const RunOptions& options) {
-        const std::string copy = in_folder(program.filename().string());
-        if (!exists(copy)) fs::copy_file(program, wine::unix_path(copy));
-        return run_program(copy, build_command_line(copy, arguments), options);
+        return run_copy_in(*this, folder(), program, arguments, options);
     }
 };
 
