@@ -246,7 +246,10 @@ inline constexpr int CSTR_GREATER_THAN = 3;
 int CompareStringOrdinal(const char16_t* string1, int count1, const char16_t* string2, int count2,
                          BOOL ignore_case);
 
-// Desktop shell and user environment.
+// Desktop shell and user environment. USER32's and USERENV's functions are
+// loaded from System32 on their first call; where the library or function
+// cannot be had, each fails as it reports failures of its own, with the
+// loader's error (LoadLibraryExW's or GetProcAddress's) as the last error.
 inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 HWND GetShellWindow();
 // The id of the thread that created the window (0 on failure); the owning
@@ -389,7 +392,10 @@ inline constexpr DWORD BCRYPT_USE_SYSTEM_PREFERRED_RNG = 0x00000002;
 // ERROR_CALL_NOT_IMPLEMENTED and writes nothing.
 BOOL ProcessPrng(std::uint8_t* data, std::size_t length);
 // With no algorithm handle and BCRYPT_USE_SYSTEM_PREFERRED_RNG. Answers an
-// NTSTATUS and leaves the last error alone.
+// NTSTATUS and leaves the last error alone; loaded from System32 on the first
+// call, it answers STATUS_DLL_NOT_FOUND (0xC0000135) where bcrypt.dll cannot
+// be loaded and STATUS_ENTRYPOINT_NOT_FOUND (0xC0000139) where it lacks the
+// function.
 NTSTATUS BCryptGenRandom(void* algorithm, std::uint8_t* buffer, std::uint32_t length, DWORD flags);
 }  // namespace win
 

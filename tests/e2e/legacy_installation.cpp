@@ -141,6 +141,12 @@ std::vector<RegistryKey> absent(std::vector<RegistryKey> keys) {
     return keys;
 }
 
+std::vector<RegistryKey> operator+(std::vector<RegistryKey> first,
+                                   const std::vector<RegistryKey>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
 std::string registry_script(const std::vector<RegistryKey>& keys) {
     std::string script;
     for (const RegistryKey& key : keys) {

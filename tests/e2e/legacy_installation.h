@@ -68,6 +68,9 @@ std::vector<RegistryKey> launcher_registration(std::string_view directory);
 std::vector<RegistryKey> legacy_registration(std::string_view directory);
 // The same keys, absent.
 std::vector<RegistryKey> absent(std::vector<RegistryKey> keys);
+// The keys of `first`, then those of `second`.
+std::vector<RegistryKey> operator+(std::vector<RegistryKey> first,
+                                   const std::vector<RegistryKey>& second);
 
 // ih-reg script lines that make each key exactly as given (a present key
 // needs a value: ih-reg creates keys only by writing a value).

@@ -5,6 +5,7 @@
 #include "context_file.h"
 #include "host_files.h"
 #include "legacy_installation.h"
+#include "legacy_installation_test.h"
 #include "wine_differences.h"
 #include "wine_test.h"
 
@@ -24,94 +25,15 @@ RunResult committed_with(std::string_view message) { return {2, "", std::string(
 constexpr std::string_view missing_journal = "Missing migration recovery journal.";
 constexpr std::string_view not_prepared = "The migration transaction is not prepared for commit.";
 
-std::vector<RegistryKey> operator+(std::vector<RegistryKey> first,
-                                   const std::vector<RegistryKey>& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
-
-class MigrationEndToEnd : public WineTest {
+class MigrationEndToEnd : public LegacyInstallationTest {
 protected:
-    void SetUp() override {
-        WineTest::SetUp();
-        write_context();
-    }
-
-    // The keys stay out of later suites' way.
-    static void TearDownTestSuite() {
-        const fs::path stem = fs::path(E2E_WORK_DIR) / "runs" / "migration-registry-cleanup";
-        write_host_file(stem.string() + ".script",
-                        registry_script(absent(launcher_registration("") + legacy_registration(""))));
-        const std::string tool = wine::tool_path("ih-reg");
-        wine::run(tool,
-                  build_command_line(tool, {"script", wine::windows_path(stem.string() + ".script")}),
-                  {}, stem);
-    }
-
-    std::string installation() const { return scratch_path("Quillmora Launcher"); }
-    std::string installed(std::string_view relative) const {
-        return installation() + "\\" + std::string(relative);
-    }
     std::string recovery_file(std::string_view name) const {
         return installed(recovery_directory) + "\\" + std::string(name);
     }
 
-    void write_context(std::string_view scope = "user") {
-        ContextFile context;
-        context.directory = installation();
-        context.scope = scope;
-        write_file(scratch_path("context.ini"), context.written());
-    }
-
-    // The installation as the older launcher left it, files and registration.
-    std::vector<RegistryKey> installed_registration() const {
-        return launcher_registration(installation()) + legacy_registration(installation());
-    }
-    void install() {
-        lay_out(legacy_files());
-        seed(installed_registration());
-    }
-
-    void lay_out(const FileTree& files) const {
-        for (const auto& [path, bytes] : files) {
-            if (path.ends_with('/')) make_directory(installed(path));
-            else write_file(installed(path), bytes);
-        }
-    }
-    FileTree files_now() const {
-        FileTree files;
-        const fs::path root = wine::unix_path(installation());
-        for (const auto& entry : fs::recursive_directory_iterator(root)) {
-            const std::string path = entry.path().lexically_relative(root).generic_string();
-            if (entry.is_directory()) files[path + "/"] = "";
-            else files[path] = read_host_file(entry.path());
-        }
-        return files;
-    }
-
-    // ih-reg with a script of commands, one start for all of them.
-    std::string registry(const std::string& script) {
-        const fs::path file = next_work_stem().string() + ".script";
-        write_host_file(file, script);
-        const RunResult result = run_tool("ih-reg", {"script", wine::windows_path(file)});
-        EXPECT_EQ(result.status, 0u) << result.standard_error;
-        return result.standard_output;
-    }
-    void seed(const std::vector<RegistryKey>& keys) { registry(registry_script(keys)); }
-    // The four keys the migration may touch, as ih-reg lists them.
-    std::string registry_now() {
-        return registry(registry_dump_script(installed_registration()));
-    }
-
-    RunResult capture_context() {
-        return run_helper({"-Action", "context", "-Output", scratch_path("context.ini"),
-                           "-Directory", installation()},
-                          under_the_shell);
-    }
+    RunResult capture_context() { return run_helper(action_arguments("context"), under_the_shell); }
     RunResult run_action(std::string_view action, const RunOptions& options = {}) {
-        return run_helper({"-Action", std::string(action), "-Output", scratch_path("context.ini"),
-                           "-Directory", installation()},
-                          options);
+        return run_helper(action_arguments(action), options);
     }
 
     // The journal the helper writes for this installation.

@@ -3,6 +3,8 @@
 // names as macros, and those must not reach the declarations.
 #include "platform/win_api.h"
 
+#include "platform/real/system_function.h"
+
 #include <windows.h>
 #include <aclapi.h>
 #include <bcrypt.h>
@@ -14,6 +16,8 @@
 
 namespace win {
 namespace {
+
+using real::SystemFunction;
 
 const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 wchar_t* wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
@@ -72,28 +76,10 @@ BOOL walk_snapshot(Walk walk, HANDLE snapshot, PROCESSENTRY32W* entry) {
     return ok;
 }
 
+// Newer systems only: GetTempPath2W exists from Windows 11 and the 2022
+// updates of Windows 10, ProcessPrng in bcryptprimitives.dll from Windows 10.
 using TempPath2Function = ::DWORD(WINAPI*)(::DWORD, LPWSTR);
-
-// GetTempPath2W exists from Windows 11 and the 2022 updates of Windows 10.
-TempPath2Function find_temp_path2() {
-    const ::HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-    if (kernel32 == nullptr) return nullptr;
-    // Through void(*)() so that the conversion of FARPROC is not diagnosed.
-    return reinterpret_cast<TempPath2Function>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(kernel32, "GetTempPath2W")));
-}
-
 using ProcessPrngFunction = ::BOOL(WINAPI*)(PBYTE, SIZE_T);
-
-// ProcessPrng is exported by bcryptprimitives.dll from Windows 10 on; it is
-// loaded from the system folder only.
-ProcessPrngFunction find_process_prng() {
-    const ::HMODULE module =
-        ::LoadLibraryExW(L"bcryptprimitives.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module == nullptr) return nullptr;
-    return reinterpret_cast<ProcessPrngFunction>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(module, "ProcessPrng")));
-}
 
 // The predefined roots carry the same bits on both sides of the seam.
 ::HKEY native(HKEY key) { return reinterpret_cast<::HKEY>(key); }
@@ -266,17 +252,29 @@ int CompareStringOrdinal(const char16_t* string1, int count1, const char16_t* st
     return ::CompareStringOrdinal(wide(string1), count1, wide(string2), count2, ignore_case);
 }
 
-HWND GetShellWindow() { return reinterpret_cast<HWND>(::GetShellWindow()); }
+HWND GetShellWindow() {
+    static const SystemFunction<decltype(&::GetShellWindow)> function(L"user32.dll",
+                                                                       "GetShellWindow");
+    return reinterpret_cast<HWND>(function.call_or(nullptr));
+}
 DWORD GetWindowThreadProcessId(HWND window, DWORD* process_id) {
+    static const SystemFunction<decltype(&::GetWindowThreadProcessId)> function(
+        L"user32.dll", "GetWindowThreadProcessId");
     ::DWORD owner = 0;
-    const ::DWORD thread = ::GetWindowThreadProcessId(reinterpret_cast<::HWND>(window), &owner);
+    const ::DWORD thread = function.call_or(0, reinterpret_cast<::HWND>(window), &owner);
     if (process_id != nullptr) *process_id = owner;
     return thread;
 }
 BOOL CreateEnvironmentBlock(void** environment, HANDLE token, BOOL inherit) {
-    return ::CreateEnvironmentBlock(environment, token, inherit);
+    static const SystemFunction<decltype(&::CreateEnvironmentBlock)> function(
+        L"userenv.dll", "CreateEnvironmentBlock");
+    return function.call_or(FALSE, environment, token, inherit);
 }
-BOOL DestroyEnvironmentBlock(void* environment) { return ::DestroyEnvironmentBlock(environment); }
+BOOL DestroyEnvironmentBlock(void* environment) {
+    static const SystemFunction<decltype(&::DestroyEnvironmentBlock)> function(
+        L"userenv.dll", "DestroyEnvironmentBlock");
+    return function.call_or(FALSE, environment);
+}
 DWORD GetTempPathW(DWORD buffer_length, char16_t* buffer) {
     return ::GetTempPathW(buffer_length, wide(buffer));
 }
@@ -286,12 +284,13 @@ DWORD GetEnvironmentVariableW(const char16_t* name, char16_t* buffer, DWORD size
 void SetLastError(DWORD error) { ::SetLastError(error); }
 
 DWORD GetTempPath2W(DWORD buffer_length, char16_t* buffer) {
-    static const TempPath2Function function = find_temp_path2();
-    if (function == nullptr) {
+    static const SystemFunction<TempPath2Function> function(L"kernel32.dll", "GetTempPath2W");
+    const TempPath2Function get_temp_path2 = function.get();
+    if (get_temp_path2 == nullptr) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return 0;
     }
-    return function(buffer_length, wide(buffer));
+    return get_temp_path2(buffer_length, wide(buffer));
 }
 
 HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD process_id) {
@@ -320,16 +319,24 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 }
 
 BOOL ProcessPrng(std::uint8_t* data, std::size_t length) {
-    static const ProcessPrngFunction function = find_process_prng();
-    if (function == nullptr) {
+    static const SystemFunction<ProcessPrngFunction> function(L"bcryptprimitives.dll",
+                                                              "ProcessPrng");
+    const ProcessPrngFunction process_prng = function.get();
+    if (process_prng == nullptr) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
     }
-    return function(data, length);
+    return process_prng(data, length);
 }
 
 NTSTATUS BCryptGenRandom(void* algorithm, std::uint8_t* buffer, std::uint32_t length, DWORD flags) {
-    return ::BCryptGenRandom(static_cast<::BCRYPT_ALG_HANDLE>(algorithm), buffer, length, flags);
+    static const SystemFunction<decltype(&::BCryptGenRandom)> function(L"bcrypt.dll",
+                                                                        "BCryptGenRandom");
+    const auto generate = function.get();
+    if (generate == nullptr)
+        return static_cast<NTSTATUS>(function.library_missing() ? STATUS_DLL_NOT_FOUND
+                                                                : STATUS_ENTRYPOINT_NOT_FOUND);
+    return generate(static_cast<::BCRYPT_ALG_HANDLE>(algorithm), buffer, length, flags);
 }
 
 LONG RegOpenKeyExW(HKEY key, const char16_t* sub_key, DWORD options, REGSAM desired,
