@@ -8,17 +8,18 @@
 namespace installer_helper {
 namespace {
 
-// An entry is removed only while it is still what was collected; a
-// directory goes through the pin it has held since.
+// An entry is removed only while it is still what was collected. A
+// directory's pin is let go just before its removal, which must ask for
+// the DELETE access the pin denies everyone; what is removed then is again
+// a plain directory at that name, checked through the removing handle.
 Result<> remove_collected_entry(TreeEntry& entry) {
     if (auto checked = ensure_no_reparse_points(entry.path); !checked) return checked;
     const auto kind = inspect_path(entry.path);
     if (!kind) return std::unexpected(kind.error());
     if (*kind != entry.kind) return fail("An owned directory changed during cleanup.");
     if (entry.kind != PathKind::Directory) return remove_owned_file(entry.path);
-    PinnedDirectory pin = std::move(*entry.pin);
     entry.pin.reset();
-    return std::move(pin).remove();
+    return remove_empty_directory(entry.path);
 }
 
 Result<> remove_owned_tree(const MigrationTarget& target, std::string_view relative) {
@@ -59,7 +60,7 @@ Result<> collect_tree(std::string_view path, std::vector<TreeEntry>& entries) {
                 return fail("Refusing to traverse a junction, symbolic link, or unsupported file.");
             case PathKind::Directory: {
                 // Pinned before it is listed: what is listed is what stays.
-                auto pin = PinnedDirectory::pin_if_present(current, PinnedDirectory::Use::Removal);
+                auto pin = PinnedDirectory::pin_if_present(current);
                 if (!pin) return std::unexpected(pin.error());
                 if (!*pin) break;  // gone since it was inspected
                 entries.push_back({current, PathKind::Directory, std::move(*pin)});

@@ -14,8 +14,8 @@
 namespace installer_helper {
 
 // One entry of a collected tree: only RegularFile or Directory occur. A
-// directory stays pinned from its collection until its removal, so the tree
-// below it cannot be redirected in between.
+// directory stays pinned from its collection until its own removal, so the
+// tree below it cannot be redirected in between.
 struct TreeEntry {
     std::string path;
     PathKind kind = PathKind::Missing;

@@ -60,6 +60,8 @@ public:
     static Result<PinnedPath> below(std::string_view base, std::string_view directory);
 
     bool complete() const { return !missing_error_; }
+    // The innermost directory pinned; the path must have pinned one.
+    const PinnedDirectory& innermost() const { return pins_.back(); }
     // Why the first missing directory could not be opened: a path that runs
     // through it cannot be reached, as ERROR_PATH_NOT_FOUND says.
     win::DWORD missing_error() const { return missing_error_.value_or(0); }

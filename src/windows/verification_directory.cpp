@@ -3,7 +3,9 @@
 #include "message_format.h"
 #include "platform/win_api.h"
 #include "windows/handles.h"
+#include "windows/account.h"
 #include "windows/installation_path.h"
+#include "windows/pinned_directory.h"
 #include "windows/reparse_points.h"
 #include "windows/system_error.h"
 #include "windows/user_environment.h"
@@ -22,8 +24,11 @@ constexpr std::size_t identifier_length = 36;
 // the permissions nor take ownership; administrators and the system have
 // full control. "P" protects the list from the parent's entries, and every
 // entry is inherited by files and subdirectories.
+// The last entry gives the directory's owner (OW, OWNER RIGHTS) the
+// user's rights and no more: an unelevated run makes the user the owner,
+// whose implied rights would otherwise include changing the permissions.
 constexpr std::string_view verification_permissions =
-    "D:P(A;OICI;0x1301bf;;;{})(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+    "D:P(A;OICI;0x1301bf;;;{})(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;OW)";
 
 constexpr std::string_view directory_name = "quillmora-migration-{}";
 
@@ -39,6 +44,26 @@ Result<SecurityDescriptorMemory> convert_permissions(std::string_view sid) {
         return std::unexpected(
             os_error_message("Could not prepare verification directory permissions"));
     return descriptor;
+}
+
+// An elevated run must not make, in a folder the user could not write, a
+// directory the user may write: the temporary directory comes from the
+// user's own environment and may name any folder. So it is used only when
+// the original user owns it, as read through its pin.
+Result<> ensure_owned_by(const PinnedDirectory& temp, std::string_view sid) {
+    win::PSID owner = nullptr;
+    LocalMemory<void> descriptor;
+    const win::DWORD error = win::GetSecurityInfo(temp.handle(), win::SE_FILE_OBJECT,
+                                                  win::OWNER_SECURITY_INFORMATION, &owner,
+                                                  descriptor.put());
+    if (error != win::ERROR_SUCCESS)
+        return std::unexpected(
+            os_error_message("Could not inspect the original temporary directory", error));
+    const auto owner_text = sid_to_string(owner);
+    if (!owner_text) return std::unexpected(owner_text.error());
+    if (*owner_text != sid)
+        return fail("The original temporary directory does not belong to the original user.");
+    return {};
 }
 
 }  // namespace
@@ -65,6 +90,14 @@ Result<> prepare_verification(const InstallerContext& context, std::string_view 
     const std::string directory = join_path(*temp, format_message(directory_name, nonce));
     if (auto checked = ensure_no_reparse_points(directory); !checked)
         return std::unexpected(checked.error());
+    // The temporary directory and every one above it stay pinned until the
+    // new directory exists, so its name cannot lead anywhere else.
+    const auto pins = PinnedPath::from_root(*temp);
+    if (!pins) return std::unexpected(pins.error());
+    if (!pins->complete())
+        return std::unexpected(os_error_message(
+            "Could not create the migration verification directory", pins->missing_error()));
+    if (auto owned = ensure_owned_by(pins->innermost(), context.sid); !owned) return owned;
     const auto wide_directory = to_wide_nul(directory);
     if (!wide_directory) return std::unexpected(wide_directory.error());
 

@@ -43,7 +43,8 @@ inline constexpr std::string_view verification_dacl_on_windows =
     "protected=1\n"
     "allow OICI 0x1301bf S-1-5-21-0-0-0-1000\n"
     "allow OICI 0x1f01ff S-1-5-32-544\n"
-    "allow OICI 0x1f01ff S-1-5-18\n";
+    "allow OICI 0x1f01ff S-1-5-18\n"
+    "allow OICI 0x1301bf S-1-3-4\n";
 inline constexpr std::string_view verification_dacl_under_wine =
     "protected=0\n"
     "allow OICI 0x1f01ff S-1-5-18\n"

@@ -26,7 +26,7 @@ constexpr const char* directory =
 constexpr const char* invalid_identifier = "Invalid migration verification identifier.";
 constexpr const char* converter = "ConvertStringSecurityDescriptorToSecurityDescriptorW";
 
-// What Windows keeps for the directory: a protected DACL of three entries
+// What Windows keeps for the directory: a protected DACL of four entries
 // that files and subdirectories inherit, and nothing else given.
 sim::SecurityDescriptor verification_permissions(std::string_view user_sid) {
     constexpr std::uint8_t inherited = sim::OBJECT_INHERIT_ACE | sim::CONTAINER_INHERIT_ACE;
@@ -35,9 +35,12 @@ sim::SecurityDescriptor verification_permissions(std::string_view user_sid) {
     const sim::Sid system{5, {18}};
     sim::SecurityDescriptor descriptor;
     descriptor.control = sim::SE_SELF_RELATIVE | sim::SE_DACL_PRESENT | sim::SE_DACL_PROTECTED;
+    const sim::Sid owner_rights{3, {4}};
     descriptor.dacl = {{sim::ACCESS_ALLOWED_ACE_TYPE, inherited, 0x1301BF, user},
                        {sim::ACCESS_ALLOWED_ACE_TYPE, inherited, sim::FILE_ALL_ACCESS, administrators},
-                       {sim::ACCESS_ALLOWED_ACE_TYPE, inherited, sim::FILE_ALL_ACCESS, system}};
+                       {sim::ACCESS_ALLOWED_ACE_TYPE, inherited, sim::FILE_ALL_ACCESS, system},
+                       // The owner gains nothing beyond the user's own rights.
+                       {sim::ACCESS_ALLOWED_ACE_TYPE, inherited, 0x1301BF, owner_rights}};
     return descriptor;
 }
 
@@ -58,7 +61,7 @@ protected:
     void SetUp() override {
         machine.accounts.user_sid = player_sid;
         machine.environment.temp_path = u"C:\\Users\\p\\AppData\\Local\\Temp\\";
-        machine.files.add_directory(player_temp);
+        machine.files.add_directory(player_temp).owner_sid = player_sid;
     }
 
     std::string error_of(const InstallerContext& context, std::string_view nonce = identifier) {
@@ -151,6 +154,32 @@ TEST_F(VerificationDirectoryTest, AJunctionInPlaceOfTheDirectoryIsRefused) {
     EXPECT_EQ(machine.files.list("D:\\Elsewhere"), std::vector<std::string>{});
 }
 
+// A temporary directory the user does not own may be a folder the user
+// cannot write, named by the user's own environment: nothing is made there.
+TEST_F(VerificationDirectoryTest, ATemporaryDirectoryOfAnotherOwnerIsRefused) {
+    machine.files.find(player_temp)->owner_sid = "S-1-5-32-544";
+    EXPECT_EQ(error_of(context_for(player_sid)),
+              "The original temporary directory does not belong to the original user.");
+    expect_nothing_created();
+    machine.faults.fail_nth("GetSecurityInfo", 1, win::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(error_of(context_for(player_sid)),
+              "Could not inspect the original temporary directory: Access is denied. (os error 5)");
+}
+
+// While the directory is made, the temporary directory and every folder
+// above it are pinned: none can be swapped for a junction in between.
+TEST_F(VerificationDirectoryTest, TheTemporaryDirectoryCannotBeSwappedBeforeTheCreate) {
+    machine.files.add_directory("C:\\Users\\p\\Parked");
+    machine.files.add_directory("C:\\Protected");
+    machine.faults.before_call("CreateDirectoryW", 1, [&] {
+        EXPECT_FALSE(win::MoveFileExW(u16(player_temp).c_str(), u"C:\\Users\\p\\Parked\\Temp", 0));
+        EXPECT_FALSE(win::MoveFileExW(u"C:\\Users\\p", u"C:\\Protected\\p", 0));
+    });
+    EXPECT_EQ(error_of(context_for(player_sid)), "(no error)");
+    EXPECT_TRUE(machine.files.exists(directory));
+    EXPECT_EQ(machine.files.list("C:\\Protected"), std::vector<std::string>{});
+}
+
 TEST_F(VerificationDirectoryTest, PermissionsWindowsRefusesCreateNothing) {
     machine.faults.fail_nth(converter, 1, win::ERROR_INVALID_ACL);
     EXPECT_EQ(error_of(context_for(player_sid)),
@@ -181,7 +210,7 @@ TEST_F(VerificationDirectoryTest, CreationFailuresAreReportedWithTheSystemsDescr
               "Could not create the migration verification directory: Access is denied. (os error 5)");
 
     // Only one level is created: the temporary directory must exist.
-    machine.files.add_directory("C:\\Users\\q");
+    machine.files.add_directory("C:\\Users\\q").owner_sid = player_sid;
     machine.environment.temp_path = u"C:\\Users\\q\\Temp";
     EXPECT_EQ(error_of(context_for(player_sid, "C:\\Users\\q\\Temp")),
               "Could not create the migration verification directory: The system cannot find the "
