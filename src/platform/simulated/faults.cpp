@@ -34,6 +34,7 @@ std::optional<win::DWORD> Faults::check(const char* function, std::u16string_vie
         recorded_functions_.end())
         recorded_.push_back(std::string(function) + " " + installer_helper::wtf8_from_utf16(path));
 
+    if (each_call_) each_call_(function);
     std::vector<std::function<void()>> due;
     for (Hook& hook : hooks_) {
         if (hook.function == function && hook.remaining_before_action-- == 0)

@@ -21,9 +21,15 @@ public:
     // Runs `action` right before the nth call of `function` from now on:
     // a stand-in for another program acting between two calls.
     void before_call(std::string function, int nth, std::function<void()> action);
+    // Runs `action` right before every call from now on, with the function's
+    // name: for campaigns that step in at each call of a run in turn.
+    void before_each_call(std::function<void(std::string_view function)> action) {
+        each_call_ = std::move(action);
+    }
     void clear() {
         rules_.clear();
         hooks_.clear();
+        each_call_ = nullptr;
     }
 
     // How often each function was called, injected failures included.
@@ -53,6 +59,7 @@ private:
     };
     std::vector<Rule> rules_;
     std::vector<Hook> hooks_;
+    std::function<void(std::string_view)> each_call_;
     std::vector<std::pair<std::string, int>> counts_;
     std::vector<std::string> recorded_functions_;
     std::vector<std::string> recorded_;

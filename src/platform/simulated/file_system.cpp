@@ -364,6 +364,44 @@ std::u16string FileSystem::path_of(const Node& node) {
     return path.empty() ? current->name + u"\\" : current->name + path;
 }
 
+DWORD FileSystem::rename_as_other(std::string_view from, std::string_view to) {
+    const Lookup source = resolve(to_u16(from), false);
+    if (!source.node) return source.error;
+    Node& moved = *source.node;
+    if (moved.parent == nullptr || moved.delete_pending) return win::ERROR_ACCESS_DENIED;
+    if (!sharing_allows(moved, win::DELETE, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE |
+                                                win::FILE_SHARE_DELETE))
+        return win::ERROR_SHARING_VIOLATION;
+    const Lookup target = resolve(to_u16(to), false);
+    if (target.node) return win::ERROR_ALREADY_EXISTS;
+    if (!target.parent) return target.error;
+    for (const Node* up = target.parent.get(); up != nullptr; up = up->parent)
+        if (up == &moved) return win::ERROR_SHARING_VIOLATION;
+    NodePtr keep = source.parent->children.at(upper_case(moved.name));
+    remove_child(*source.parent, moved);
+    moved.name = target.leaf;
+    moved.parent = target.parent.get();
+    target.parent->children[upper_case(target.leaf)] = keep;
+    return 0;
+}
+
+DWORD FileSystem::delete_as_other(std::string_view path) {
+    const Lookup lookup = resolve(to_u16(path), false);
+    if (!lookup.node) return lookup.error;
+    Node& node = *lookup.node;
+    if (node.parent == nullptr || node.delete_pending) return win::ERROR_ACCESS_DENIED;
+    if (!node.is_reparse_point() && !node.children.empty()) return win::ERROR_DIR_NOT_EMPTY;
+    if (!sharing_allows(node, win::DELETE, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE |
+                                               win::FILE_SHARE_DELETE))
+        return win::ERROR_SHARING_VIOLATION;
+    if (node.openings.empty()) {
+        remove_child(*node.parent, node);
+    } else {
+        node.delete_pending = true;
+    }
+    return 0;
+}
+
 int FileSystem::hold_open(std::string_view path, DWORD access, DWORD share) {
     Node* node = find(path);
     if (node == nullptr) throw std::invalid_argument("sim: no such entry: " + std::string(path));

@@ -89,6 +89,13 @@ public:
     int hold_open(std::string_view path, DWORD access, DWORD share);
     void release(int opening);
 
+    // --- another program of the user, acting between the helper's calls ---
+    // Each is held to the rules the helper's own calls meet (renaming or
+    // deleting needs DELETE access, refused while an opening does not share
+    // it) and answers 0 or the Windows error that program would get.
+    DWORD rename_as_other(std::string_view from, std::string_view to);
+    DWORD delete_as_other(std::string_view path);  // a file, a link or an empty directory
+
     // --- used by the seam functions ---
     std::u16string current_directory = u"C:\\Windows\\system32";
     std::size_t capacity_bytes = SIZE_MAX;  // the largest file a write may grow
