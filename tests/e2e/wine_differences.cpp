@@ -167,7 +167,15 @@ AssertionResult keeps_its_own_bcrypt(WineTest& test) {
                               << " and loaded \"" << loaded << "\"";
 }
 
-constexpr std::array<KnownDifference, 10> KNOWN_DIFFERENCES = {{
+AssertionResult replaces_read_only_files(WineTest& test) {
+    return probe_says(test, {"replace-read-only", test.scratch()}, "replaced\n");
+}
+
+AssertionResult lists_no_directory_held_for_deletion(WineTest& test) {
+    return probe_says(test, {"list-held", test.scratch()}, "refused 32\n");
+}
+
+constexpr std::array<KnownDifference, 12> KNOWN_DIFFERENCES = {{
     {"system error descriptions",
      "Wine's FormatMessageW has its own short English texts (\"File not found.\" for error 2, "
      "where Windows says \"The system cannot find the file specified.\"); expected messages "
@@ -221,6 +229,17 @@ constexpr std::array<KnownDifference, 10> KNOWN_DIFFERENCES = {{
      "folder under Wine; they do see it for userenv.dll and bcryptprimitives.dll, which Wine "
      "takes from there, and the helper loads all three in the same way.",
      keeps_its_own_bcrypt},
+    {"MoveFileExW replaces a read-only file",
+     "Windows refuses MoveFileExW with MOVEFILE_REPLACE_EXISTING onto a read-only file (error "
+     "5); Wine 8 replaces it. The helper clears the attribute of a file it replaces first, "
+     "which the unit tests prove against the simulated Windows, where the refusal is modelled.",
+     replaces_read_only_files},
+    {"FindFirstFileExW does not share deletion",
+     "Wine 8's FindFirstFileExW opens the directory without FILE_SHARE_DELETE, so it cannot "
+     "list a directory that some handle holds with DELETE access; Windows lists it. The "
+     "helper pins the directories it lists without DELETE access, and asks for that access "
+     "only when it removes a directory, which it no longer lists then.",
+     lists_no_directory_held_for_deletion},
 }};
 
 }  // namespace

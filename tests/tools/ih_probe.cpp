@@ -13,6 +13,12 @@
 //   ih-probe.exe export DLL NAME    "present" or "missing": whether DLL exports NAME
 //   ih-probe.exe command-line ...   its own command line, as WTF-8 bytes
 //   ih-probe.exe temp               its own temporary directory, as GetTempPathW gives it
+//   ih-probe.exe replace-read-only DIR
+//                                   makes DIR\new and a read-only DIR\old, moves the
+//                                   first over the second with MoveFileExW(REPLACE_EXISTING |
+//                                   WRITE_THROUGH): "replaced" or "refused <error>"
+//   ih-probe.exe list-held DIR      holds DIR open with DELETE access, sharing read and
+//                                   write, and lists it: "listed" or "refused <error>"
 //   ih-probe.exe exit N             nothing; exits with status N
 #include "tool_support.h"
 
@@ -167,6 +173,44 @@ void temp() {
     print(tools::narrow_wtf8(std::wstring_view(buffer, length)) + "\n");
 }
 
+void make_file(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) tools::fail_tool(tool, "CreateFileW failed");
+    CloseHandle(file);
+}
+
+void replace_read_only(const std::wstring& directory) {
+    const std::wstring fresh = directory + L"\\new";
+    const std::wstring old = directory + L"\\old";
+    make_file(fresh);
+    make_file(old);
+    if (!SetFileAttributesW(old.c_str(), FILE_ATTRIBUTE_READONLY))
+        tools::fail_tool(tool, "SetFileAttributesW failed");
+    if (MoveFileExW(fresh.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        std::printf("replaced\n");
+    else
+        std::printf("refused %lu\n", static_cast<unsigned long>(GetLastError()));
+    SetFileAttributesW(old.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+void list_held(const std::wstring& directory) {
+    tools::Handle held(CreateFileW(directory.c_str(), GENERIC_READ | DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+    if (held.get() == INVALID_HANDLE_VALUE) tools::fail_tool(tool, "CreateFileW failed");
+    WIN32_FIND_DATAW data;
+    const HANDLE search = FindFirstFileExW((directory + L"\\*").c_str(), FindExInfoBasic, &data,
+                                           FindExSearchNameMatch, nullptr, 0);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        std::printf("listed\n");
+    } else {
+        std::printf("refused %lu\n", static_cast<unsigned long>(GetLastError()));
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -190,11 +234,16 @@ int wmain(int argc, wchar_t** argv) {
         print(tools::narrow_wtf8(GetCommandLineW()));
     } else if (query == L"temp" && argc == 2) {
         temp();
+    } else if (query == L"replace-read-only" && argc == 3) {
+        replace_read_only(argv[2]);
+    } else if (query == L"list-held" && argc == 3) {
+        list_held(argv[2]);
     } else if (query == L"exit" && argc == 3) {
         return static_cast<int>(std::wcstoul(argv[2], nullptr, 10));
     } else {
         std::fprintf(stderr, "usage: ih-probe.exe elevation|shell|messages CODE...|manifest "
-                             "PATH|version PATH|reparse DIR|export DLL NAME|command-line|temp|exit N\n");
+                             "PATH|version PATH|reparse DIR|export DLL NAME|command-line|temp|"
+                             "replace-read-only DIR|list-held DIR|exit N\n");
         return tools::tool_failure;
     }
     std::fflush(stdout);
