@@ -2,6 +2,7 @@
 // the ih-reg tool, the written context file compared byte for byte, and the
 // output path left as it was by every failure.
 #include "context_file.h"
+#include "wine_differences.h"
 #include "text_encoding.h"
 #include "wine_test.h"
 
@@ -224,6 +225,18 @@ TEST_F(ContextActionEndToEnd, RegistryErrorsEndTheCaptureWithTheirMessages) {
     set_string(user_root, shell_folders, "Desktop", "%USERPROFILE%\\Desktop");
     expect_failure({"-Directory", directory}, "Original user folders are unavailable.");
     set_string(user_root, shell_folders, "Desktop", ContextFile().desktop);
+}
+
+// A context file that is also known by another name, as a planted hard link
+// to a file elsewhere would be, is not written: the other file keeps its
+// bytes.
+TEST_F(ContextActionEndToEnd, AHardLinkedContextFileIsRefused) {
+    const std::string elsewhere = scratch_path("elsewhere.ini");
+    write_file(elsewhere, sentinel);
+    std::filesystem::create_hard_link(wine::unix_path(elsewhere), wine::unix_path(output()));
+    EXPECT_EQ(capture({"-Directory", scratch_path("Launcher")}),
+              helper_error("Could not save the installer context: " + os_error_text(5)));
+    EXPECT_EQ(read_file(elsewhere), sentinel);
 }
 
 }  // namespace
