@@ -50,6 +50,31 @@ TEST_F(SimulatedMachineTest, SharingViolations) {
     EXPECT_TRUE(win::DeleteFileW(u"C:\\f"));
 }
 
+// Windows' share-access rule: an opening without read, write or delete
+// access imposes its share mode on no one; one with read access that does
+// not share deletion keeps everyone from renaming or deleting the entry,
+// a directory included, while entries inside stay free.
+TEST_F(SimulatedMachineTest, OnlyOpeningsWithDataAccessImposeTheirShareMode) {
+    machine.files.add_file("C:\\d\\f", "x");
+    HANDLE unshared_attributes = open(u"C:\\d\\f", 0, 0);
+    ASSERT_NE(unshared_attributes, win::INVALID_HANDLE_VALUE);
+    HANDLE reader = open(u"C:\\d\\f", win::GENERIC_READ, share_all);
+    EXPECT_NE(reader, win::INVALID_HANDLE_VALUE);
+    win::CloseHandle(reader);
+    win::CloseHandle(unshared_attributes);
+
+    HANDLE pin = open(u"C:\\d", win::GENERIC_READ, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE,
+                      win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS);
+    ASSERT_NE(pin, win::INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(win::MoveFileExW(u"C:\\d", u"C:\\e", 0));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(machine.files.rename_as_other("C:\\d", "C:\\e"), win::ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(win::DeleteFileW(u"C:\\d\\f"));
+    EXPECT_EQ(machine.files.delete_as_other("C:\\d"), win::ERROR_SHARING_VIOLATION);
+    win::CloseHandle(pin);
+    EXPECT_EQ(machine.files.rename_as_other("C:\\d", "C:\\e"), 0u);
+}
+
 TEST_F(SimulatedMachineTest, DeleteOfAnOpenFileIsPendingUntilTheLastClose) {
     machine.files.add_file("C:\\f", "x");
     HANDLE file = open(u"C:\\f", win::GENERIC_READ, share_all);
