@@ -18,11 +18,11 @@ std::u16string_view name_of(const win::WIN32_FIND_DATAW& data) {
 
 }  // namespace
 
-Result<std::vector<std::string>> list_directory(std::string_view path) {
+Result<std::vector<ListedEntry>> list_directory_entries(std::string_view path) {
     const auto pattern = to_wide_nul(join_path(path, "*"));
     if (!pattern) return std::unexpected(pattern.error());
 
-    std::vector<std::string> entries;
+    std::vector<ListedEntry> entries;
     win::WIN32_FIND_DATAW data;
     const FindHandle search(win::FindFirstFileExW(pattern->c_str(), win::FindExInfoBasic, &data,
                                                   win::FindExSearchNameMatch, 0));
@@ -35,13 +35,21 @@ Result<std::vector<std::string>> list_directory(std::string_view path) {
     while (true) {
         const std::u16string_view name = name_of(data);
         if (name != u"." && name != u"..")
-            entries.push_back(join_path(path, wtf8_from_utf16(name)));
+            entries.push_back({join_path(path, wtf8_from_utf16(name)), data.dwFileAttributes});
         if (!win::FindNextFileW(search.get(), &data)) {
             const win::DWORD error = win::GetLastError();
             if (error == win::ERROR_NO_MORE_FILES) return entries;
             return fail(system_error_text(error));
         }
     }
+}
+
+Result<std::vector<std::string>> list_directory(std::string_view path) {
+    auto entries = list_directory_entries(path);
+    if (!entries) return std::unexpected(entries.error());
+    std::vector<std::string> paths;
+    for (ListedEntry& entry : *entries) paths.push_back(std::move(entry.path));
+    return paths;
 }
 
 }  // namespace installer_helper

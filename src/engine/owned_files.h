@@ -4,6 +4,7 @@
 
 #include "engine/owned_paths.h"
 #include "outcome.h"
+#include "windows/entry_handle.h"
 
 #include <string_view>
 
@@ -21,6 +22,13 @@ Result<> remove_owned_file_if_present(std::string_view path);
 // The same for an owned path, which is absent when a directory on its way
 // was.
 Result<> remove_owned_file_if_present(const OwnedPath& path);
+
+// The entry at `path` itself, opened for its deletion.
+IoResult<EntryHandle> open_for_removal(std::string_view path);
+// Deletes the regular file behind the handle, read-only or not.
+Result<> remove_regular_file(EntryHandle& file);
+// "Cannot remove owned installer file: {}" with the error.
+Result<> cannot_remove_file(const IoError& error);
 
 // Removes a directory that must already be empty, through a handle to the
 // directory itself.

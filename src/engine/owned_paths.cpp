@@ -72,10 +72,17 @@ Result<OwnedPath> owned_path(const MigrationTarget& target, std::string_view rel
         start = end + 1;
     }
     if (!lies_below(path, target.directory())) return fail(escaped);
-    if (auto checked = ensure_no_reparse_points(path); !checked)
-        return std::unexpected(checked.error());
+    // The installation directory and everything above it were checked and
+    // pinned when the target was opened; the directories in between are
+    // checked as they are pinned now, so only the entry itself is left.
     auto parents = PinnedPath::below(target.directory(), path.substr(0, path.rfind('\\')));
     if (!parents) return std::unexpected(parents.error());
+    if (parents->complete()) {
+        const auto kind = inspect_path(path);
+        if (!kind) return std::unexpected(kind.error());
+        if (*kind == PathKind::ReparsePoint)
+            return fail("A junction or symbolic link cannot be modified by setup.");
+    }
     return OwnedPath(std::move(path), std::move(*parents));
 }
 

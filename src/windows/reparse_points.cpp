@@ -94,10 +94,13 @@ IoResult<win::DWORD> read_path_attributes(std::string_view path) {
         nullptr, win::OPEN_EXISTING,
         win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT));
     if (file) {
-        win::BY_HANDLE_FILE_INFORMATION information;
-        if (!win::GetFileInformationByHandle(file.get(), &information))
+        // The attributes alone: cheaper than the whole information, which
+        // also asks the volume for its serial number.
+        win::FILE_ATTRIBUTE_TAG_INFO tag;
+        if (!win::GetFileInformationByHandleEx(file.get(), win::FileAttributeTagInfo, &tag,
+                                               sizeof(tag)))
             return std::unexpected(IoError::last_windows_error());
-        return information.dwFileAttributes;
+        return tag.FileAttributes;
     }
 
     const win::DWORD open_error = win::GetLastError();
