@@ -5,6 +5,10 @@
 // but not delete: while the pin lasts, Windows refuses anyone else the
 // DELETE access that renaming or deleting it needs, so every name that
 // runs through pinned directories reaches the entries that were checked.
+// Sharing write keeps renames into the directory possible: a rename opens
+// the destination's directory for writing. Read access is what makes the
+// share mode count: an opening without read, write or delete access
+// imposes its share mode on no one.
 #pragma once
 
 #include "outcome.h"

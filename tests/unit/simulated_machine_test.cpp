@@ -71,6 +71,15 @@ TEST_F(SimulatedMachineTest, OnlyOpeningsWithDataAccessImposeTheirShareMode) {
     EXPECT_EQ(machine.files.rename_as_other("C:\\d", "C:\\e"), win::ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(win::DeleteFileW(u"C:\\d\\f"));
     EXPECT_EQ(machine.files.delete_as_other("C:\\d"), win::ERROR_SHARING_VIOLATION);
+    // A rename into a directory opens it for writing: one held without
+    // sharing write takes no new names.
+    machine.files.add_file("C:\\g", "x");
+    EXPECT_TRUE(win::MoveFileExW(u"C:\\g", u"C:\\d\\g", 0));
+    HANDLE unwritable = open(u"C:\\d", win::GENERIC_READ, win::FILE_SHARE_READ,
+                             win::OPEN_EXISTING, win::FILE_FLAG_BACKUP_SEMANTICS);
+    EXPECT_FALSE(win::MoveFileExW(u"C:\\d\\g", u"C:\\d\\h", 0));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_SHARING_VIOLATION);
+    win::CloseHandle(unwritable);
     win::CloseHandle(pin);
     EXPECT_EQ(machine.files.rename_as_other("C:\\d", "C:\\e"), 0u);
 }

@@ -355,6 +355,12 @@ BOOL MoveFileExW(const char16_t* existing, const char16_t* destination, DWORD fl
         return failure(machine, ERROR_SHARING_VIOLATION);
     for (const Node* up = target.parent.get(); up != nullptr; up = up->parent)
         if (up == &moved) return failure(machine, ERROR_SHARING_VIOLATION);
+    // The rename opens the destination's directory to add the name, for
+    // writing and sharing read and write: one held without sharing write
+    // takes no new names.
+    if (!sim::FileSystem::sharing_allows(*target.parent, 0x2 /* FILE_ADD_FILE */,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE))
+        return failure(machine, ERROR_SHARING_VIOLATION);
     const Node* target_root = target.parent.get();
     while (target_root->parent != nullptr) target_root = target_root->parent;
     const Node* source_root = &moved;
