@@ -191,10 +191,11 @@ Result<> write_in_place(std::string_view path, std::string_view bytes) {
         return fail("A junction or symbolic link cannot be modified by setup.");
     // A directory, or a file that is also known by another name, is not a
     // file of setup's own: refused as Windows refuses to replace either.
-    if (file->kind() != PathKind::RegularFile) return cannot_save(IoError{win::ERROR_ACCESS_DENIED, {}});
+    const IoError refused{win::ERROR_ACCESS_DENIED, {}};
+    if (file->kind() != PathKind::RegularFile) return cannot_save(refused);
     const auto links = file->link_count();
     if (!links) return cannot_save(links.error());
-    if (*links != 1) return cannot_save(IoError{win::ERROR_ACCESS_DENIED, {}});
+    if (*links != 1) return cannot_save(refused);
     if (auto emptied = file->truncate(); !emptied) return cannot_save(emptied.error());
     if (auto written = write_all(file->get(), bytes); !written) return cannot_save(written.error());
     return {};

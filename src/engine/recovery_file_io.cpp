@@ -19,8 +19,9 @@ constexpr std::size_t largest_call = std::numeric_limits<win::DWORD>::max();
 IoResult<FileHandle> open_file(std::string_view path, win::DWORD access, win::DWORD disposition) {
     const auto wide = to_wide_nul(path);
     if (!wide) return std::unexpected(IoError{std::nullopt, wide.error().message()});
-    FileHandle file(win::CreateFileW(wide->c_str(), access, share_all, nullptr, disposition,
-                                     win::FILE_ATTRIBUTE_NORMAL | win::FILE_FLAG_OPEN_REPARSE_POINT));
+    constexpr win::DWORD flags = win::FILE_ATTRIBUTE_NORMAL | win::FILE_FLAG_OPEN_REPARSE_POINT;
+    FileHandle file(
+        win::CreateFileW(wide->c_str(), access, share_all, nullptr, disposition, flags));
     if (!file) return std::unexpected(IoError::last_windows_error());
     return file;
 }

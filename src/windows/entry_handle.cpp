@@ -5,7 +5,8 @@
 namespace installer_helper {
 namespace {
 
-constexpr win::DWORD as_itself = win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr win::DWORD as_itself =
+    win::FILE_FLAG_BACKUP_SEMANTICS | win::FILE_FLAG_OPEN_REPARSE_POINT;
 
 IoResult<FileHandle> open_handle(std::string_view path, win::DWORD access, win::DWORD share,
                                  win::DWORD disposition) {

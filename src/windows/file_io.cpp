@@ -64,8 +64,8 @@ IoResult<> write_all(win::HANDLE file, std::string_view bytes) {
     constexpr std::size_t largest_call = std::numeric_limits<win::DWORD>::max();
     while (!bytes.empty()) {
         win::DWORD written = 0;
-        if (!win::WriteFile(file, bytes.data(),
-                            static_cast<win::DWORD>(std::min(bytes.size(), largest_call)), &written))
+        const auto size = static_cast<win::DWORD>(std::min(bytes.size(), largest_call));
+        if (!win::WriteFile(file, bytes.data(), size, &written))
             return std::unexpected(IoError::last_windows_error());
         if (written == 0)
             return std::unexpected(IoError{std::nullopt, "failed to write whole buffer"});

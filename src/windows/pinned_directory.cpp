@@ -73,7 +73,8 @@ Result<> PinnedPath::pin_each(std::vector<std::string> directories) {
         if (!*pin) {
             // A missing last component reads "file not found"; for what lies
             // below it, the path is not there.
-            missing_error_ = missing == win::ERROR_FILE_NOT_FOUND ? win::ERROR_PATH_NOT_FOUND : missing;
+            missing_error_ =
+                missing == win::ERROR_FILE_NOT_FOUND ? win::ERROR_PATH_NOT_FOUND : missing;
             return {};
         }
         pins_.push_back(std::move(**pin));

@@ -204,7 +204,8 @@ protected:
                "the sentinel key changed");
         expect(player_files(machine) == players, "a player's file changed or went");
         expect(machine.open_handle_count() == 0, "a handle was left open");
-        expect(ending.status >= 0 && ending.status <= 2, "exit status " + std::to_string(ending.status));
+        expect(ending.status >= 0 && ending.status <= 2,
+               "exit status " + std::to_string(ending.status));
         expect((ending.status == 0) == ending.message.empty() &&
                    ending.message.find('\n') == std::string::npos,
                "message \"" + ending.message + "\" for status " + std::to_string(ending.status));

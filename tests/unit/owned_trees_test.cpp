@@ -116,10 +116,11 @@ TEST_F(OwnedTreeTest, RemovesExactlyTheOwnedFilesAndTrees) {
         EXPECT_TRUE(call.starts_with("SetFileInformationByHandle ")) << call;
         if (call.find("\\locales") != std::string::npos) in_locales.push_back(call.substr(27));
     }
-    EXPECT_EQ(in_locales, (std::vector<std::string>{
-                              installed("locales\\sub\\deeper\\c.pak"), installed("locales\\sub\\deeper"),
-                              installed("locales\\sub\\b.pak"), installed("locales\\sub"),
-                              installed("locales\\a.pak"), installed("locales")}));
+    EXPECT_EQ(in_locales,
+              (std::vector<std::string>{installed("locales\\sub\\deeper\\c.pak"),
+                                        installed("locales\\sub\\deeper"),
+                                        installed("locales\\sub\\b.pak"), installed("locales\\sub"),
+                                        installed("locales\\a.pak"), installed("locales")}));
     EXPECT_EQ(machine.faults.recorded().back(),
               "SetFileInformationByHandle " + installed("resources\\native"));
     // Nothing is left to do: a second run succeeds.

@@ -36,7 +36,8 @@ protected:
 TEST_F(RecoveryDirectoryTest, OnlyTheSixNamesHavePaths) {
     // No path leads into a recovery directory that is not there.
     EXPECT_EQ(outcome_of(recovery_file_path(target(), "journal.json")),
-              "Cannot inspect installer path: The system cannot find the path specified. (os error 3)");
+              "Cannot inspect installer path: The system cannot find the path specified. "
+              "(os error 3)");
     machine.files.add_directory(recovery_directory);
     for (const std::string& name : allowed_names)
         EXPECT_EQ(recovery_file_path(target(), name).value(), recovery_file(name));

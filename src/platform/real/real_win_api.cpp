@@ -190,12 +190,14 @@ static_assert(sizeof(FILE_DISPOSITION_INFO_EX) == sizeof(::DWORD));
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
                                   void* information, DWORD buffer_size) {
     return ::GetFileInformationByHandleEx(
-        file, static_cast<::FILE_INFO_BY_HANDLE_CLASS>(information_class), information, buffer_size);
+        file, static_cast<::FILE_INFO_BY_HANDLE_CLASS>(information_class), information,
+        buffer_size);
 }
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS information_class,
                                 void* information, DWORD buffer_size) {
     return ::SetFileInformationByHandle(
-        file, static_cast<::FILE_INFO_BY_HANDLE_CLASS>(information_class), information, buffer_size);
+        file, static_cast<::FILE_INFO_BY_HANDLE_CLASS>(information_class), information,
+        buffer_size);
 }
 
 const char16_t* GetCommandLineW() {

@@ -222,7 +222,9 @@ bool FileSystem::sharing_allows(const Node& node, DWORD access, DWORD share) {
     const auto reads = [](DWORD mask) { return (mask & (win::GENERIC_READ | 0x1 | 0x20)) != 0; };
     const auto writes = [](DWORD mask) { return (mask & (win::GENERIC_WRITE | 0x2 | 0x4)) != 0; };
     const auto deletes = [](DWORD mask) { return (mask & win::DELETE) != 0; };
-    const auto shares_checked = [&](DWORD mask) { return reads(mask) || writes(mask) || deletes(mask); };
+    const auto shares_checked = [&](DWORD mask) {
+        return reads(mask) || writes(mask) || deletes(mask);
+    };
     if (!shares_checked(access)) return true;
     for (const auto& [id, other] : node.openings) {
         if (!shares_checked(other.access)) continue;

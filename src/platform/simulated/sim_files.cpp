@@ -444,7 +444,8 @@ BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informa
     const Node& node = *object->node;
     switch (information_class) {
         case FileBasicInfo: {
-            if (!sized<FILE_BASIC_INFO>(information, buffer_size)) return failure(machine, ERROR_BAD_LENGTH);
+            if (!sized<FILE_BASIC_INFO>(information, buffer_size))
+                return failure(machine, ERROR_BAD_LENGTH);
             *static_cast<FILE_BASIC_INFO*>(information) = {.FileAttributes = node.attributes};
             return TRUE;
         }
@@ -490,7 +491,8 @@ BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informati
             if (basic->FileAttributes != 0) {
                 machine.files.before_name_change();
                 constexpr DWORD kept = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-                node.attributes = (node.attributes & kept) | (basic->FileAttributes & settable_attributes);
+                node.attributes =
+                    (node.attributes & kept) | (basic->FileAttributes & settable_attributes);
             }
             return TRUE;
         }
