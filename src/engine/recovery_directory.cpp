@@ -84,6 +84,14 @@ Result<> remove_recovery_directory(const MigrationTarget& target) {
     }
 
     for (const std::string_view name : REMOVAL_ORDER) {
+        if (name == RECOVERY_FILES[0]) {
+            // The journal goes only once it is alone: while anything else
+            // is left, the journal is what lets the next run finish.
+            const auto left = list_directory(*directory);
+            if (!left) return std::unexpected(left.error());
+            for (const std::string& entry : *left)
+                if (file_name_of(entry) != RECOVERY_FILES[0]) return fail(invalid_entry);
+        }
         const auto path = recovery_file_path(target, name);
         if (!path) return std::unexpected(path.error());
         if (auto removed = remove_owned_file_if_present(*path); !removed) return removed;

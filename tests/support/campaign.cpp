@@ -161,14 +161,18 @@ Action prepare_verification_action() {
             }};
 }
 
-Figures run(const Action& action, const std::vector<Disturbance>& disturbances) {
+Figures run(const Action& action, const std::vector<Disturbance>& disturbances,
+            bool settles_as_undisturbed) {
     Figures figures;
+    Ending undisturbed_end;
     {
         sim::Machine machine;
         sim::ScopedMachine installed(machine);
         set_up(machine, action);
         machine.faults.before_each_call([&](std::string_view) { ++figures.calls; });
         action.run();
+        machine.faults.clear();
+        for (int rerun = 0; rerun < 3; ++rerun) undisturbed_end = action.run();
     }
     for (const Disturbance& disturbance : disturbances) {
         for (int call = 1; call <= figures.calls; call += stride(figures.calls)) {
@@ -201,6 +205,12 @@ Figures run(const Action& action, const std::vector<Disturbance>& disturbances) 
             check(machine, previous, baseline, where + ", last rerun", figures);
             ++figures.checks;
             if (!converged) figures.violations.push_back(where + ": reruns never settle");
+            if (settles_as_undisturbed) {
+                ++figures.checks;
+                if (previous != undisturbed_end)
+                    figures.violations.push_back(where + ": reruns settle at \"" +
+                                                 previous.message + "\", not where they should");
+            }
         }
     }
     return figures;

@@ -76,7 +76,11 @@ struct Figures {
     std::vector<std::string> violations;
 };
 
-Figures run(const Action& action, const std::vector<Disturbance>& disturbances);
+// With `settles_as_undisturbed`, the clean reruns must also end where
+// reruns of an undisturbed run end: for disturbances that leave nothing
+// behind, such as a failed call.
+Figures run(const Action& action, const std::vector<Disturbance>& disturbances,
+            bool settles_as_undisturbed = false);
 
 // One line, "[ campaign ] <kind>, <action>: ...", and a test failure for each
 // of the first violations.

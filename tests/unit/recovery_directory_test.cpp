@@ -92,6 +92,22 @@ TEST_F(RecoveryDirectoryTest, RemovesEveryAllowedFileJournalLastThenTheDirectory
     EXPECT_FALSE(machine.files.exists(recovery_directory));
 }
 
+// Found by the fault campaign: a deletion that silently did not happen
+// (here the open for it claims the file is gone) must not be followed by
+// the journal's, or the next run would find backups with no journal.
+TEST_F(RecoveryDirectoryTest, TheJournalGoesOnlyOnceItIsAlone) {
+    add_recovery_files(allowed_names);
+    // Its fourth open, after two checks and the path's own, is the one for
+    // its deletion.
+    machine.faults.fail_nth("CreateFileW", 4, win::ERROR_FILE_NOT_FOUND,
+                            u16(recovery_file("uninstall.exe")));
+    EXPECT_EQ(outcome_of(remove_recovery_directory(target())), invalid_entry);
+    EXPECT_EQ(machine.files.list(recovery_directory),
+              (std::vector<std::string>{"journal.json", "uninstall.exe"}));
+    EXPECT_EQ(outcome_of(remove_recovery_directory(target())), "ok");
+    EXPECT_FALSE(machine.files.exists(recovery_directory));
+}
+
 TEST_F(RecoveryDirectoryTest, AMissingOrPartlyEmptiedDirectoryIsTakenDownToo) {
     EXPECT_EQ(outcome_of(remove_recovery_directory(target())), "ok");
     add_recovery_files({"journal.json"});
