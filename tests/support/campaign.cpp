@@ -82,10 +82,10 @@ std::multiset<std::pair<std::string, std::string>> player_files(sim::Machine& ma
 
 // Every call in the full campaign; in the default run, about 30 calls
 // spread over the whole action.
-int stride(int calls) {
+std::size_t stride(int calls) {
     const char* full = std::getenv("HELPER_FULL_CAMPAIGNS");
     if (full != nullptr && std::string(full) == "1") return 1;
-    return std::max(1, calls / 30);
+    return static_cast<std::size_t>(std::max(1, calls / 30));
 }
 
 void set_up(sim::Machine& machine, const Action& action) {
@@ -161,38 +161,50 @@ Action prepare_verification_action() {
             }};
 }
 
-Figures run(const Action& action, const std::vector<Disturbance>& disturbances,
+Figures run(const Action& action, const DisturbancesAt& disturbances_at,
             bool settles_as_undisturbed) {
     Figures figures;
+    std::vector<std::string> functions;  // of each call, in order
     Ending undisturbed_end;
     {
         sim::Machine machine;
         sim::ScopedMachine installed(machine);
         set_up(machine, action);
-        machine.faults.before_each_call([&](std::string_view) { ++figures.calls; });
+        machine.faults.before_each_call(
+            [&](std::string_view function) { functions.emplace_back(function); });
         action.run();
         machine.faults.clear();
         for (int rerun = 0; rerun < 3; ++rerun) undisturbed_end = action.run();
     }
-    for (const Disturbance& disturbance : disturbances) {
-        for (int call = 1; call <= figures.calls; call += stride(figures.calls)) {
+    figures.calls = static_cast<int>(functions.size());
+    // The calls that something can disturb, and a spread of them.
+    std::vector<int> candidates;
+    for (int call = 1; call <= figures.calls; ++call)
+        if (!disturbances_at(functions[call - 1]).empty()) candidates.push_back(call);
+    const std::size_t step = stride(static_cast<int>(candidates.size()));
+    for (std::size_t chosen = 0; chosen < candidates.size(); chosen += step) {
+        const int call = candidates[chosen];
+        for (const Disturbance& disturbance : disturbances_at(functions[call - 1])) {
             sim::Machine machine;
             sim::ScopedMachine installed(machine);
             set_up(machine, action);
             const Baseline baseline{files_under(machine, victim), player_files(machine)};
             int seen = 0;
-            std::string function;
             bool took_effect = false;
             machine.faults.before_each_call([&](std::string_view name) {
-                if (++seen != call) return;
-                function = name;
-                took_effect = disturbance.apply(machine, name);
+                if (++seen == call) took_effect = disturbance.apply(machine, name);
             });
             const Ending ending = action.run();
             machine.faults.clear();
-            ++(took_effect ? figures.disturbed : figures.passed_over);
+            // An undisturbed run proves nothing new.
+            if (!took_effect) {
+                ++figures.passed_over;
+                continue;
+            }
+            ++figures.disturbed;
             const std::string where = std::string(action.name) + ", " + disturbance.name +
-                                      " at call " + std::to_string(call) + " (" + function + ")";
+                                      " at call " + std::to_string(call) + " (" +
+                                      functions[call - 1] + ")";
             check(machine, ending, baseline, where, figures);
             Ending previous = action.run();
             check(machine, previous, baseline, where + ", rerun", figures);
@@ -214,6 +226,10 @@ Figures run(const Action& action, const std::vector<Disturbance>& disturbances,
         }
     }
     return figures;
+}
+
+Figures run(const Action& action, const std::vector<Disturbance>& disturbances) {
+    return run(action, [&](std::string_view) { return disturbances; });
 }
 
 void report(std::string_view kind, const Action& action, const Figures& figures,

@@ -76,11 +76,16 @@ struct Figures {
     std::vector<std::string> violations;
 };
 
+// The disturbances to try at a call of this function.
+using DisturbancesAt = std::function<std::vector<Disturbance>(std::string_view function)>;
+
 // With `settles_as_undisturbed`, the clean reruns must also end where
 // reruns of an undisturbed run end: for disturbances that leave nothing
 // behind, such as a failed call.
-Figures run(const Action& action, const std::vector<Disturbance>& disturbances,
+Figures run(const Action& action, const DisturbancesAt& disturbances_at,
             bool settles_as_undisturbed = false);
+// The same disturbances at every call.
+Figures run(const Action& action, const std::vector<Disturbance>& disturbances);
 
 // One line, "[ campaign ] <kind>, <action>: ...", and a test failure for each
 // of the first violations.
