@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing installer-helper need on Debian 12: the
 # host compiler and GoogleTest, the mingw-w64 cross compiler, Wine for the
-# end-to-end tests, and the header-only libraries. Run as root; running it
+# end-to-end tests, the header-only libraries, and what the release and its
+# check take (git for the commit's time, osslsigncode to sign, openssl for
+# the check's throwaway certificate). Run as root; running it
 # again installs nothing that is already there.
 set -euo pipefail
 
@@ -11,6 +13,7 @@ packages=(
   wine64 wine
   nlohmann-json3-dev libboost-dev
   coreutils
+  git osslsigncode openssl
 )
 
 missing=()

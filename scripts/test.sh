@@ -21,3 +21,5 @@ if [ ! -x "$build_root/host/tests/e2e/e2e_tests" ]; then
 fi
 
 ctest --test-dir "$build_root/host" -j"$jobs" --output-on-failure --no-tests=error </dev/null
+# The release: two builds from two folders are identical, and sign and verify.
+HELPER_BUILD_ROOT=$build_root bash "$root/scripts/check-release.sh"
