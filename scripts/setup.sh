@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing installer-helper need on Debian 12: the
 # host compiler and GoogleTest, the mingw-w64 cross compiler, Wine for the
-# end-to-end tests, and the header-only libraries. Run as root; running it
-# again installs nothing that is already there.
+# end-to-end tests, and the header-only libraries; with --fuzz also clang-19
+# and its sanitizer and libFuzzer runtimes (Debian's clang 14 has no
+# std::expected with GCC 12's library). Run as root; running it again
+# installs nothing that is already there.
 set -euo pipefail
 
 packages=(
@@ -12,6 +14,11 @@ packages=(
   nlohmann-json3-dev libboost-dev
   coreutils
 )
+case "${1:-}" in
+  --fuzz) packages+=(clang-19 libclang-rt-19-dev) ;;
+  "") ;;
+  *) echo "usage: setup.sh [--fuzz]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
