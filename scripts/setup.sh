@@ -3,8 +3,10 @@
 # host compiler and GoogleTest, the mingw-w64 cross compiler, Wine for the
 # end-to-end tests, the header-only libraries, and what the release and its
 # check take (git for the commit's time, osslsigncode to sign, openssl for
-# the check's throwaway certificate). Run as root; running it
-# again installs nothing that is already there.
+# the check's throwaway certificate); with --fuzz also clang-19 and its
+# sanitizer and libFuzzer runtimes (Debian's clang 14 has no std::expected
+# with GCC 12's library). Run as root; running it again installs nothing
+# that is already there.
 set -euo pipefail
 
 packages=(
@@ -15,6 +17,11 @@ packages=(
   coreutils
   git osslsigncode openssl
 )
+case "${1:-}" in
+  --fuzz) packages+=(clang-19 libclang-rt-19-dev) ;;
+  "") ;;
+  *) echo "usage: setup.sh [--fuzz]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -27,8 +27,10 @@ constexpr std::string_view header = "[context]";
 constexpr std::string_view byte_order_mark_utf8 = "\xEF\xBB\xBF";
 constexpr std::size_t value_unit_limit = 1000;  // a value has fewer UTF-16 units than this
 
+// Valid Unicode too: a value the reader could not take back unchanged is
+// never written.
 bool passes_value_rule(std::string_view value) {
-    return !value.empty() && utf16_length(value) < value_unit_limit &&
+    return !value.empty() && is_valid_unicode(value) && utf16_length(value) < value_unit_limit &&
            value.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
 }
 

@@ -101,6 +101,18 @@ TEST(EncodeInstallerContext, ChecksSidThenPathsInOrder) {
     EXPECT_FALSE(encode_installer_context(context));
 }
 
+TEST(EncodeInstallerContext, RefusesASidThatIsNotUnicode) {
+    // Written, it would read back as another SID or not at all.
+    InstallerContext context = sample_context();
+    for (const std::string sid : {"S-1-5-\xFF", "S-1-5-\xED\xA0\x80" /* a lone U+D800 */}) {
+        context.sid = sid;
+        const auto bytes = encode_installer_context(context);
+        ASSERT_FALSE(bytes);
+        EXPECT_EQ(bytes.error().message(),
+                  "An installer context value is empty, too long, or malformed.");
+    }
+}
+
 TEST(EncodeInstallerContext, LargestFileIsWithinTheBound) {
     InstallerContext context = sample_context();
     for (std::string* text : {&context.sid, &context.temp, &context.desktop, &context.programs,
