@@ -36,6 +36,7 @@ if ! cmake --build "$build" -j"$jobs" >"$build/build.log" 2>&1; then
 fi
 
 mkdir -p "$build/artifacts"
+started=$SECONDS
 figures=()
 failed=()
 for target in command_line installer_context journal; do
@@ -57,4 +58,4 @@ if [ ${#failed[@]} -ne 0 ]; then
   echo "fuzz: ${seconds}s each: $summary; FOUND in ${failed[*]}: see $build/artifacts/" >&2
   exit 1
 fi
-echo "fuzz: ${seconds}s each: $summary; nothing found"
+echo "fuzz: ${seconds}s each: $summary; nothing found ($((SECONDS - started)) s)"
