@@ -4,6 +4,7 @@
 #include "engine/owned_files.h"
 #include "platform/win_api.h"
 #include "text_encoding.h"
+#include "windows/file_system_log.h"
 #include "windows/installation_path.h"
 #include "windows/reparse_points.h"
 #include "windows/system_error.h"
@@ -96,7 +97,11 @@ Result<> remove_recovery_directory(const MigrationTarget& target) {
         if (!path) return std::unexpected(path.error());
         if (auto removed = remove_owned_file_if_present(*path); !removed) return removed;
     }
-    return remove_empty_directory(*directory);
+    if (auto removed = remove_empty_directory(*directory); !removed) return removed;
+    // The run is about to report the transaction finished: a power loss
+    // must not bring back a journal whose next run would redo its cleanup
+    // over what setup has since put in place.
+    return force_file_system_log(target.directory());
 }
 
 }  // namespace installer_helper

@@ -48,6 +48,35 @@ void add_state_of_files(sim::Machine& machine, const std::string& path, MachineS
 
 }  // namespace
 
+bool is_owned(const std::string& path) {
+    const std::string prefix = std::string(legacy_directory) + "\\";
+    if (!path.starts_with(prefix)) return false;
+    std::string relative = path.substr(prefix.size());
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    for (const std::string_view file : installer_helper::OWNED_FILES)
+        if (relative == file) return true;
+    for (const std::string_view tree : installer_helper::OWNED_DIRECTORIES)
+        if (relative == tree || relative.starts_with(std::string(tree) + "/")) return true;
+    return false;
+}
+
+namespace {
+bool is_entry_of_key(const std::string& entry, std::string_view key) {
+    const std::string prefix = "registry " + player_key(key);
+    return entry == prefix || entry.starts_with(prefix + " : ");
+}
+}  // namespace
+
+bool is_legacy_registration(const std::string& entry) {
+    return is_entry_of_key(entry, legacy_registration) ||
+           is_entry_of_key(entry, legacy_uninstall_registration);
+}
+
+bool is_launcher_registration(const std::string& entry) {
+    return is_entry_of_key(entry, launcher_registration) ||
+           is_entry_of_key(entry, uninstall_registration);
+}
+
 std::string player_key(std::string_view key) {
     return std::string(player_sid) + "\\" + std::string(key);
 }

@@ -34,5 +34,12 @@ void install_legacy(sim::Machine& machine);
 using MachineState = std::map<std::string, std::string>;
 MachineState state_of(sim::Machine& machine);
 
+// Entries of a MachineState: a path among the owned files or inside an
+// owned tree; a key or value of the older GUID-keyed registration; of the
+// launcher's own two keys.
+bool is_owned(const std::string& path);
+bool is_legacy_registration(const std::string& entry);
+bool is_launcher_registration(const std::string& entry);
+
 // The registry path of a key in the player's hive.
 std::string player_key(std::string_view key);

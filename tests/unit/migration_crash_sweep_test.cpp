@@ -26,23 +26,6 @@ using Restart = sim::Machine::Restart;
 
 const std::string recovery_directory = std::string(legacy_directory) + "\\.quillmora-migration";
 
-bool is_owned(const std::string& path) {
-    const std::string prefix = std::string(legacy_directory) + "\\";
-    if (!path.starts_with(prefix)) return false;
-    std::string relative = path.substr(prefix.size());
-    std::replace(relative.begin(), relative.end(), '\\', '/');
-    for (const std::string_view file : installer_helper::OWNED_FILES)
-        if (relative == file) return true;
-    for (const std::string_view tree : installer_helper::OWNED_DIRECTORIES)
-        if (relative == tree || relative.starts_with(std::string(tree) + "/")) return true;
-    return false;
-}
-
-bool is_legacy_registration(const std::string& entry) {
-    return entry.starts_with("registry " + player_key(legacy_registration)) ||
-           entry.starts_with("registry " + player_key(legacy_uninstall_registration));
-}
-
 // The state after a commit: the owned files and trees and the older
 // registration gone, everything else as it was.
 MachineState committed(const MachineState& original) {

@@ -86,6 +86,54 @@ TEST_F(SimulatedDurabilityTest, AReplacedFileWithUnflushedDataComesBackEmpty) {
     EXPECT_EQ(entries(), "new=new old= ");
 }
 
+TEST(SimulatedPowerLoss, KeepsAPrefixOfTheUnforcedChanges) {
+    const std::vector<std::string> after_each{"new=new old=old ", "new=new old=old sub= ",
+                                              "old=new sub= ", "sub= "};
+    for (std::size_t kept = 0; kept < after_each.size(); ++kept) {
+        sim::Machine machine;
+        sim::ScopedMachine installed(machine);
+        machine.files.add_file("C:\\d\\old", "old");
+        machine.files.add_file("C:\\d\\new", "new");
+        ASSERT_TRUE(win::CreateDirectoryW(u"C:\\d\\sub", nullptr));
+        ASSERT_TRUE(
+            win::MoveFileExW(u"C:\\d\\new", u"C:\\d\\old", win::MOVEFILE_REPLACE_EXISTING));
+        ASSERT_TRUE(win::DeleteFileW(u"C:\\d\\old"));
+        ASSERT_EQ(machine.files.unforced_changes(), 3u);
+        machine.restart(Restart::power_loss, {.kept_changes = kept});
+        std::string all;
+        for (const std::string& name : machine.files.list("C:\\d"))
+            all += name + "=" + machine.files.contents("C:\\d\\" + name) + " ";
+        EXPECT_EQ(all, after_each[kept]) << kept << " changes kept";
+    }
+}
+
+TEST(SimulatedPowerLoss, UnflushedDataComesBackOldEmptyOrTorn) {
+    using Data = sim::FileSystem::PowerLoss::Data;
+    for (const Data data : {Data::old, Data::empty, Data::torn}) {
+        sim::Machine machine;
+        sim::ScopedMachine installed(machine);
+        machine.files.add_file("C:\\d\\old", "old");
+        const win::HANDLE file = win::CreateFileW(u"C:\\d\\old", win::GENERIC_WRITE, share_all,
+                                                  nullptr, win::OPEN_EXISTING, 0);
+        win::DWORD written = 0;
+        ASSERT_TRUE(win::WriteFile(file, "rewritten", 9, &written));
+        machine.restart(Restart::power_loss, {.data = data, .seed = 7});
+        const std::string contents = machine.files.contents("C:\\d\\old");
+        if (data == Data::old) {
+            EXPECT_EQ(contents, "old");
+        } else if (data == Data::empty) {
+            EXPECT_EQ(contents, "");
+        } else {
+            // Some of the new bytes, then zeros up to the new length.
+            const std::size_t reached = contents.find('\0');
+            ASSERT_NE(reached, std::string::npos);
+            EXPECT_EQ(contents.size(), 9u);
+            EXPECT_EQ(contents.substr(0, reached), std::string("rewritten").substr(0, reached));
+            EXPECT_EQ(contents.substr(reached), std::string(9 - reached, '\0'));
+        }
+    }
+}
+
 struct ReplaceCase {
     const char* name;
     std::function<void(sim::FileSystem&)> arrange;

@@ -238,22 +238,40 @@ bool FileSystem::sharing_allows(const Node& node, DWORD access, DWORD share) {
     return true;
 }
 
-void FileSystem::power_loss() {
-    if (durable_names_) {
-        for (DurableEntry& entry : *durable_names_) {
+void FileSystem::power_loss(const PowerLoss& loss) {
+    if (loss.kept_changes < unforced_.size()) {
+        for (DurableEntry& entry : unforced_[loss.kept_changes]) {
             entry.node->name = std::move(entry.name);
             entry.node->attributes = entry.attributes;
             entry.node->parent = entry.parent;
             entry.node->children = std::move(entry.children);
         }
-        durable_names_.reset();
     }
+    unforced_.clear();
+    std::uint32_t random = loss.seed;
+    const auto next_random = [&random] {
+        random = random * 1664525u + 1013904223u;
+        return random >> 8;
+    };
     std::vector<Node*> pending;
     for (auto& [letter, root] : drives_) pending.push_back(root.get());
     while (!pending.empty()) {
         Node* node = pending.back();
         pending.pop_back();
-        node->data = node->durable;
+        if (node->data != node->durable) {
+            switch (loss.data) {
+                case PowerLoss::Data::old: node->data = node->durable; break;
+                case PowerLoss::Data::empty: node->data.clear(); break;
+                case PowerLoss::Data::torn: {
+                    if (node->data.empty()) break;
+                    const std::size_t reached = next_random() % node->data.size();
+                    std::fill(node->data.begin() + static_cast<std::ptrdiff_t>(reached),
+                              node->data.end(), std::uint8_t{0});
+                    break;
+                }
+            }
+            node->durable = node->data;
+        }
         node->openings.clear();
         // A pending delete lives in memory only; the entry is still on disk.
         node->delete_pending = false;
@@ -263,7 +281,9 @@ void FileSystem::power_loss() {
 }
 
 void FileSystem::before_name_change() {
-    if (durable_names_) return;
+    // One snapshot a call: a rename that replaces a file is one change.
+    if (!unforced_.empty() && call_of_last_change_ == call_) return;
+    call_of_last_change_ = call_;
     std::vector<DurableEntry> entries;
     std::vector<NodePtr> pending;
     for (auto& [letter, root] : drives_) pending.push_back(root);
@@ -273,10 +293,22 @@ void FileSystem::before_name_change() {
         for (auto& [name, child] : node->children) pending.push_back(child);
         entries.push_back({node, node->name, node->attributes, node->parent, node->children});
     }
-    durable_names_ = std::move(entries);
+    unforced_.push_back(std::move(entries));
 }
 
-void FileSystem::force_names() { durable_names_.reset(); }
+void FileSystem::force_names() { unforced_.clear(); }
+
+void FileSystem::make_all_durable() {
+    unforced_.clear();
+    std::vector<Node*> pending;
+    for (auto& [letter, root] : drives_) pending.push_back(root.get());
+    while (!pending.empty()) {
+        Node* node = pending.back();
+        pending.pop_back();
+        node->durable = node->data;
+        for (auto& [name, child] : node->children) pending.push_back(child.get());
+    }
+}
 
 Node& FileSystem::add_entry(std::string_view path, DWORD attributes) {
     const ParsedPath parsed = parse_path(to_u16(path), current_directory);

@@ -108,20 +108,36 @@ public:
     // write and delete access is not checked, and imposes its share mode on
     // no one.
     static bool sharing_allows(const Node& node, DWORD access, DWORD share);
-    void power_loss();
+    // What a power loss keeps: the first `kept_changes` of the name changes
+    // made since the last force (see below), and for every file whose data
+    // was written but not flushed, its old data, nothing, or a torn write.
+    struct PowerLoss {
+        enum class Data { old, empty, torn };
+        std::size_t kept_changes = 0;
+        Data data = Data::old;
+        std::uint32_t seed = 1;  // where each torn file's new bytes stop
+    };
+    void power_loss(const PowerLoss& loss);
 
     // --- what a power loss keeps of names and attributes ---
     // NTFS logs every change to names and attributes (an entry created,
-    // renamed or deleted, attributes set) in order, and the log reaches the
-    // disk only when a call forces it: FlushFileBuffers, or a rename through
-    // a write-through handle (MoveFileExW with MOVEFILE_WRITE_THROUGH). A
-    // power loss keeps every change up to the last force and none after it,
-    // so a later change never survives an earlier one. File data is separate:
-    // only what was flushed survives. One log serves all drives here, and a
-    // scenario's own set-up counts as forced unless it is made while seam
-    // changes are pending.
+    // renamed or deleted, attributes set) in order, and writes the log to
+    // disk when a call forces it (FlushFileBuffers, or a rename through a
+    // write-through handle) and, unforced, whenever it likes. After a power
+    // loss the log is replayed: what survives is every change up to the last
+    // force and then some prefix of the changes after it, so a later change
+    // never survives an earlier one. File data is separate: only what was
+    // flushed is sure to survive; NTFS extends a file's valid length only as
+    // data reaches the disk, so an unflushed file reads as its old data,
+    // as nothing, or as a prefix of its new bytes followed by zeros.
+    // One log serves all drives here, each seam call is one change however
+    // many names it touches, and a scenario's own set-up counts as forced
+    // unless it is made while seam changes are pending.
     void before_name_change();  // the seam, right before it changes a name or attributes
     void force_names();         // the seam, when a call forces the log to disk
+    void make_all_durable();    // a scenario: everything so far is on disk
+    void next_call() { ++call_; }  // the seam, as each call starts
+    std::size_t unforced_changes() const { return unforced_.size(); }
 
 private:
     // An entry's name, attributes and place as they are on disk.
@@ -132,8 +148,10 @@ private:
         Node* parent;
         std::map<std::u16string, NodePtr> children;
     };
-    // Taken at the first change after a force; empty while nothing is pending.
-    std::optional<std::vector<DurableEntry>> durable_names_;
+    // The names as they were before each unforced change, oldest first.
+    std::vector<std::vector<DurableEntry>> unforced_;
+    std::uint64_t call_ = 0;
+    std::uint64_t call_of_last_change_ = 0;
     std::map<char16_t, NodePtr> drives_;
     std::uint64_t next_index_ = 1;
     int next_opening_ = 1;

@@ -11,6 +11,7 @@ Machine::Machine() = default;
 Machine::~Machine() = default;
 
 bool Machine::enter(const char* function, bool changes_machine, std::u16string_view path) {
+    files.next_call();
     if (crashed_) {
         last_error = win::ERROR_NOT_READY;
         return false;
@@ -68,10 +69,10 @@ const SecurityDescriptor* Machine::security_descriptor(const void* memory) const
     return found == security_descriptors_.end() ? nullptr : &found->second;
 }
 
-void Machine::restart(Restart kind) {
+void Machine::restart(Restart kind, const FileSystem::PowerLoss& loss) {
     handles_.clear();
     if (kind == Restart::power_loss) {
-        files.power_loss();
+        files.power_loss(loss);
         registry.power_loss();
     }
     crashed_ = false;

@@ -94,11 +94,11 @@ public:
     bool crashed() const { return crashed_; }
     int changes_made() const { return changes_made_; }
     // Starts the machine again: every handle of the old run is gone; a power
-    // loss also drops file data that was written but not flushed, file-system
-    // name changes made since the last flush or write-through rename, and the
-    // registry changes of every hive not flushed since.
+    // loss also loses what `loss` says of the file system's unforced name
+    // changes and unflushed data (by default all of both), and the registry
+    // changes of every hive not flushed since.
     enum class Restart { clean, power_loss };
-    void restart(Restart kind);
+    void restart(Restart kind, const FileSystem::PowerLoss& loss = {});
 
 private:
     std::map<win::HANDLE, std::unique_ptr<HandleObject>> handles_;
