@@ -133,6 +133,13 @@ public:
     // One log serves all drives here, each seam call is one change however
     // many names it touches, and a scenario's own set-up counts as forced
     // unless it is made while seam changes are pending.
+    // Sources: "NTFS Recoverability" (Windows 2000 Server resource kit,
+    // learn.microsoft.com cc976805: metadata transactions are logged and
+    // replayed, user data is not); FlushFileBuffers and NtFlushBuffersFileEx
+    // (a flush writes the file's data and metadata; a directory handle may be
+    // flushed); MoveFileExW (MOVEFILE_WRITE_THROUGH); and
+    // FILE_VALID_DATA_LENGTH_INFORMATION (bytes past a file's valid data
+    // length read as zeros).
     void before_name_change();  // the seam, right before it changes a name or attributes
     void force_names();         // the seam, when a call forces the log to disk
     void make_all_durable();    // a scenario: everything so far is on disk
