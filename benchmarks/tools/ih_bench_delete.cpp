@@ -6,9 +6,9 @@
 // plain: the ordinary recursive delete, FindFirstFileW, DeleteFileW and
 // RemoveDirectoryW by name. safe: the floor for a delete that follows no
 // link: every entry is opened as itself (FILE_FLAG_OPEN_REPARSE_POINT),
-// checked through that handle to be no reparse point, and deleted through
-// it (FileDispositionInfo); a directory's handle stays open while its
-// entries go. Exits 1 at a reparse point or at the first failure.
+// checked through that handle to be no reparse point, listed through it if
+// it is a directory (FileIdBothDirectoryInfo), and deleted through it
+// (FileDispositionInfo). Exits 1 at a reparse point or at the first failure.
 #include "tool_support.h"
 
 #include <cstdio>
@@ -38,6 +38,24 @@ bool delete_plain(const std::wstring& path, DWORD attributes) {
     return for_each_child(path, delete_plain) && RemoveDirectoryW(path.c_str()) != 0;
 }
 
+// Every name in the directory but "." and "..", read through its handle.
+template <typename Visit>
+bool for_each_listed(HANDLE directory, const std::wstring& path, Visit visit) {
+    alignas(8) unsigned char buffer[65536];
+    for (;;) {
+        if (!GetFileInformationByHandleEx(directory, FileIdBothDirectoryInfo, buffer,
+                                          sizeof buffer))
+            return GetLastError() == ERROR_NO_MORE_FILES;
+        for (auto* entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(buffer);;
+             entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(
+                 reinterpret_cast<unsigned char*>(entry) + entry->NextEntryOffset)) {
+            const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L".." && !visit(path + L"\\" + name, 0)) return false;
+            if (entry->NextEntryOffset == 0) break;
+        }
+    }
+}
+
 bool delete_safe(const std::wstring& path, DWORD) {
     const tools::Handle entry(CreateFileW(
         path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY,
@@ -48,7 +66,8 @@ bool delete_safe(const std::wstring& path, DWORD) {
     if (!GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &tag, sizeof tag))
         return false;
     if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
-    if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !for_each_child(path, delete_safe))
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+        !for_each_listed(entry.get(), path, delete_safe))
         return false;
     FILE_DISPOSITION_INFO disposition{TRUE};
     return SetFileInformationByHandle(entry.get(), FileDispositionInfo, &disposition,
