@@ -9,6 +9,14 @@
 #   bash scripts/bench.sh --full --pairs 11
 #   bash scripts/bench.sh --wine-only   # without the micro-benchmarks
 #   bash scripts/bench.sh --begin "655360" --commit "0 200"   # these sizes only ("": none)
+#   bash scripts/bench.sh --on-disk     # what a run works on is on disk first (sync)
+#
+# By default what a run deletes was copied just before and is still only
+# in the page cache, so a deletion costs the calls alone, the helper's own
+# work; before each copy the last run's deletions are written out, so that
+# no run pays for another's write-back. With --on-disk the copy is written
+# out too, as a player's installation would be: the disk's own cost of a
+# deletion then dominates both sides.
 #
 # Whole-process figures:
 #   commit on owned trees of 200, 2,000 and 20,000 files against a plain
@@ -36,15 +44,17 @@ prefix=$bench/wineprefix
 full=0
 pairs=3
 micro=1
+on_disk=0
 while [ $# -gt 0 ]; do
   case $1 in
     --full) full=1; pairs=7 ;;
     --pairs) pairs=$2; shift ;;
     --wine-only) micro=0 ;;
+    --on-disk) on_disk=1 ;;
     --begin) begin_only=$2; shift ;;
     --commit) commit_only=$2; shift ;;
-    *) echo "usage: bench.sh [--full] [--pairs N] [--wine-only] [--begin BYTES...]" \
-         "[--commit FILES...]" >&2; exit 2 ;;
+    *) echo "usage: bench.sh [--full] [--pairs N] [--wine-only] [--on-disk]" \
+         "[--begin BYTES...] [--commit FILES...]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -130,6 +140,7 @@ run_helper() {  # STEM ARGUMENT...
 timed() {  # PROGRAM ARGUMENT...
   local result=$bench/timed.result
   rm -f "$result"
+  [ "$on_disk" -eq 0 ] || sync
   host wine "$bench_tools/ih-bench-time.exe" "$(windows_path "$result")" "$@" >/dev/null 2>&1 ||
     fail "ih-bench-time failed on $*"
   local ms status peak
@@ -191,6 +202,12 @@ prepare() {
 
 # ---- commit ----
 
+fresh_copy() {  # TEMPLATE INSTALLATION
+  rm -rf "$2"
+  sync
+  cp -a "$1" "$2"
+}
+
 commit_series() {  # FILES
   local files=$1 name=commit-$1 template pair helper_run plain_run safe_run owned=()
   prepare "$name" "$files" 4096
@@ -203,13 +220,13 @@ commit_series() {  # FILES
   done
   : >"$bench/$name.pairs"
   for ((pair = 0; pair < pairs; pair++)); do
-    rm -rf "$installation" && cp -a "$template" "$installation"
+    fresh_copy "$template" "$installation"
     helper_run=$(timed "$helper" -Action commit -Output "$context" -Directory "$directory")
     [ ! -e "$installation/locales" ] && [ ! -e "$installation/.quillmora-migration" ] ||
       fail "commit left owned entries behind"
-    rm -rf "$installation" && cp -a "$template" "$installation"
+    fresh_copy "$template" "$installation"
     plain_run=$(timed "$bench_tools/ih-bench-delete.exe" plain "${owned[@]}")
-    rm -rf "$installation" && cp -a "$template" "$installation"
+    fresh_copy "$template" "$installation"
     safe_run=$(timed "$bench_tools/ih-bench-delete.exe" safe "${owned[@]}")
     echo "${helper_run% *} ${plain_run% *} ${safe_run% *} ${helper_run#* }" >>"$bench/$name.pairs"
   done

@@ -7,7 +7,7 @@
 // RemoveDirectoryW by name. safe: the floor for a delete that follows no
 // link: every entry is opened as itself (FILE_FLAG_OPEN_REPARSE_POINT),
 // checked through that handle to be no reparse point, listed through it if
-// it is a directory (FileIdBothDirectoryInfo), and deleted through it
+// it is a directory (FileFullDirectoryInfo), and deleted through it
 // (FileDispositionInfo). Exits 1 at a reparse point or at the first failure.
 #include "tool_support.h"
 
@@ -43,11 +43,11 @@ template <typename Visit>
 bool for_each_listed(HANDLE directory, const std::wstring& path, Visit visit) {
     alignas(8) unsigned char buffer[65536];
     for (;;) {
-        if (!GetFileInformationByHandleEx(directory, FileIdBothDirectoryInfo, buffer,
+        if (!GetFileInformationByHandleEx(directory, FileFullDirectoryInfo, buffer,
                                           sizeof buffer))
             return GetLastError() == ERROR_NO_MORE_FILES;
-        for (auto* entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(buffer);;
-             entry = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(
+        for (auto* entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(buffer);;
+             entry = reinterpret_cast<FILE_FULL_DIR_INFO*>(
                  reinterpret_cast<unsigned char*>(entry) + entry->NextEntryOffset)) {
             const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L".." && !visit(path + L"\\" + name, 0)) return false;
