@@ -294,6 +294,13 @@ printf '  against an empty KERNEL32-only program, %.1f ms: %s\n' \
   "$(grep -v median "$bench/startup.pairs" | cut -d' ' -f1 | median)" \
   "$(grep -v median "$bench/startup.pairs" | awk '{ print $2, $1 }' | ratios)"
 
+# What the helper's one other static import, ADVAPI32, adds to an empty start.
+host wine "$tools/ih-startup.exe" "$startup_pairs" "$(windows_path "$tools/ih-empty.exe")" \
+  "$(windows_path "$bench_tools/ih-empty-advapi32.exe")" >"$bench/startup-advapi32.pairs" 2>&1 ||
+  fail "ih-startup failed: see $bench/startup-advapi32.pairs"
+printf '  (the empty program importing ADVAPI32 too, against it: %s)\n' \
+  "$(grep -v median "$bench/startup-advapi32.pairs" | awk '{ print $2, $1 }' | ratios)"
+
 echo
 echo "bench: done in $((SECONDS - started)) s, load average $(cut -d' ' -f1-3 /proc/loadavg)" \
   "at the end (pairs in $bench)"
