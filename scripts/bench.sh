@@ -5,7 +5,7 @@
 # load moves both alike.
 #
 #   bash scripts/bench.sh           # quick: the small sizes, 3 pairs (about a minute)
-#   bash scripts/bench.sh --full    # every size, 7 pairs (about half an hour)
+#   bash scripts/bench.sh --full    # every size, 7 pairs (about 8 minutes, more when busy)
 #   bash scripts/bench.sh --full --pairs 11
 #   bash scripts/bench.sh --wine-only   # without the micro-benchmarks
 #   bash scripts/bench.sh --begin "655360" --commit "0 200"   # these sizes only ("": none)
@@ -151,8 +151,8 @@ timed() {  # PROGRAM ARGUMENT...
 
 # Lines of "<helper ms> <baseline ms>" -> "median R min R max R" of their ratios.
 ratios() {
-  awk '{ print $1 / $2 }' | sort -g | awk '
-    { r[NR] = $1 } END { printf "median %.2fx (min %.2fx, max %.2fx)", r[int((NR + 1) / 2)], r[1], r[NR] }'
+  awk '{ print $1 / $2 }' | sort -g | awk '{ r[NR] = $1 } END {
+    printf "median %.2fx (min %.2fx, max %.2fx)", r[int((NR + 1) / 2)], r[1], r[NR] }'
 }
 # The median of a column of numbers.
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

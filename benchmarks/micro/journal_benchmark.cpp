@@ -61,7 +61,9 @@ Journal journal_at_limit() {
     return journal;
 }
 
-Journal journal_of(std::int64_t which) { return which == 0 ? typical_journal() : journal_at_limit(); }
+Journal journal_of(std::int64_t which) {
+    return which == 0 ? typical_journal() : journal_at_limit();
+}
 
 const char* label_of(std::int64_t which) { return which == 0 ? "typical" : "at limit"; }
 
