@@ -2,8 +2,9 @@
 # Builds both builds and runs every test: the unit tests against the
 # simulated Windows and the end-to-end tests of the real installer-helper.exe
 # under Wine; then the unit tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer (build/host-sanitize), and a short run of each
-# fuzz target (scripts/fuzz.sh). Exits non-zero when anything fails.
+# UndefinedBehaviorSanitizer (build/host-sanitize), a short run of each
+# fuzz target (scripts/fuzz.sh), and the quick benchmarks (scripts/bench.sh).
+# Exits non-zero when anything fails.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,6 +46,10 @@ echo "sanitizers: $(grep -o '[0-9]*% tests passed.*' "$sanitize/ctest.log")" \
   "under ASan and UBSan ($((SECONDS - started)) s)"
 
 HELPER_BUILD_ROOT=$build_root bash "$root/scripts/fuzz.sh"
+
+# The quick benchmarks: figures printed, never asserted; a run that cannot
+# complete (a step failing under Wine) fails the tests.
+HELPER_BUILD_ROOT=$build_root bash "$root/scripts/bench.sh"
 
 # The release: two builds from two folders are identical, and sign and verify.
 HELPER_BUILD_ROOT=$build_root bash "$root/scripts/check-release.sh"

@@ -45,35 +45,14 @@ Result<> remove_collected_entry(TreeEntry& entry) {
     return remove_empty_directory(entry.path);
 }
 
-Result<> remove_owned_tree(const MigrationTarget& target, std::string_view relative) {
-    const auto root = owned_path(target, relative);
-    if (!root) return std::unexpected(root.error());
-    if (!root->reachable()) return {};  // its parent was missing, and so was the tree
-    std::vector<TreeEntry> tree;
-    if (auto collected = collect_tree(*root, tree); !collected) return collected;
-    // Backwards through the pre-order: everything inside a directory goes
-    // before the directory itself.
-    for (auto entry = tree.rbegin(); entry != tree.rend(); ++entry) {
-        if (auto removed = remove_collected_entry(*entry); !removed) return removed;
-    }
-    return {};
-}
-
-}  // namespace
-
-// The root is checked all the way up; below it, every directory is pinned
-// before it is listed, so what its listing says of each entry stays true
-// of the name until the entry is removed through a handle of its own.
-Result<> collect_tree(std::string_view path, std::vector<TreeEntry>& entries) {
-    if (auto checked = ensure_no_reparse_points(path); !checked) return checked;
-    const auto root = inspect_path(path);
-    if (!root) return std::unexpected(root.error());
-    if (*root == PathKind::ReparsePoint)  // only when it became one since the check
-        return fail("Refusing to traverse a junction, symbolic link, or unsupported file.");
+// Below the root, every directory is pinned before it is listed, so what
+// its listing says of each entry stays true of the name until the entry is
+// removed through a handle of its own.
+Result<> collect_below(std::string_view path, PathKind root, std::vector<TreeEntry>& entries) {
     // Entries still to visit, the next one last. A loop rather than
     // recursion, so that a deep tree cannot exhaust the stack; children are
     // pushed in reverse so that they are visited in listing order.
-    std::vector<std::pair<std::string, PathKind>> pending{{std::string(path), *root}};
+    std::vector<std::pair<std::string, PathKind>> pending{{std::string(path), root}};
     while (!pending.empty()) {
         auto [current, kind] = std::move(pending.back());
         pending.pop_back();
@@ -100,6 +79,39 @@ Result<> collect_tree(std::string_view path, std::vector<TreeEntry>& entries) {
         }
     }
     return {};
+}
+
+Result<> remove_owned_tree(const MigrationTarget& target, std::string_view relative) {
+    const auto root = owned_path(target, relative);
+    if (!root) return std::unexpected(root.error());
+    if (!root->reachable()) return {};  // its parent was missing, and so was the tree
+    // The installation directory's ancestors were checked and are pinned
+    // by the target, and the directories down to the root by the owned
+    // path: walking up from the root again would prove nothing new, so only
+    // the root itself is looked at, as that walk would look at it first.
+    const auto kind = inspect_path(*root);
+    if (!kind) return std::unexpected(kind.error());
+    if (*kind == PathKind::ReparsePoint) return fail(link_refused);
+    std::vector<TreeEntry> tree;
+    if (auto collected = collect_below(*root, *kind, tree); !collected) return collected;
+    // Backwards through the pre-order: everything inside a directory goes
+    // before the directory itself.
+    for (auto entry = tree.rbegin(); entry != tree.rend(); ++entry) {
+        if (auto removed = remove_collected_entry(*entry); !removed) return removed;
+    }
+    return {};
+}
+
+}  // namespace
+
+// The root is checked all the way up first.
+Result<> collect_tree(std::string_view path, std::vector<TreeEntry>& entries) {
+    if (auto checked = ensure_no_reparse_points(path); !checked) return checked;
+    const auto root = inspect_path(path);
+    if (!root) return std::unexpected(root.error());
+    if (*root == PathKind::ReparsePoint)  // only when it became one since the check
+        return fail("Refusing to traverse a junction, symbolic link, or unsupported file.");
+    return collect_below(path, *root, entries);
 }
 
 Result<> remove_owned_launcher_files(const MigrationTarget& target) {

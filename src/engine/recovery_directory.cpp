@@ -33,13 +33,15 @@ std::string_view file_name_of(std::string_view path) {
 }
 
 // An entry may be deleted only if it is one of the allowed names, a regular
-// file, and reached through no junction or symbolic link.
-Result<> check_entry(std::string_view entry) {
+// file, and reached through no junction or symbolic link. The installation
+// directory and all above it are the target's, checked and pinned.
+Result<> check_entry(std::string_view entry, const MigrationTarget& target) {
     const std::string_view name = file_name_of(entry);
     if (!is_valid_unicode(name)) return fail(invalid_entry);
     if (!is_allowed_name(name))
         return fail("An unknown file exists in the migration recovery directory.");
-    if (auto checked = ensure_no_reparse_points(entry); !checked) return checked;
+    if (auto checked = ensure_no_reparse_points_below(entry, target.directory()); !checked)
+        return checked;
     const auto kind = inspect_path(entry);
     if (!kind) return std::unexpected(kind.error());
     if (*kind != PathKind::RegularFile) return fail(invalid_entry);
@@ -81,7 +83,7 @@ Result<> remove_recovery_directory(const MigrationTarget& target) {
     const auto entries = list_directory(*directory);
     if (!entries) return std::unexpected(entries.error());
     for (const std::string& entry : *entries) {
-        if (auto checked = check_entry(entry); !checked) return checked;
+        if (auto checked = check_entry(entry, target); !checked) return checked;
     }
 
     for (const std::string_view name : REMOVAL_ORDER) {

@@ -137,8 +137,16 @@ std::vector<std::string> directories_from_root(std::string_view path) {
 }
 
 Result<> ensure_no_reparse_points(std::string_view path) {
+    return ensure_no_reparse_points_below(path, {});
+}
+
+Result<> ensure_no_reparse_points_below(std::string_view path, std::string_view pinned) {
     const auto root = root_length(path);
     if (!root) return fail("Installer paths must be absolute.");
+    // Below it by text: the pinned directory, then a separator, then more.
+    const bool below = !pinned.empty() && path.size() > pinned.size() + 1 &&
+                       path.starts_with(pinned) && path[pinned.size()] == '\\';
+    const std::size_t stop = below ? pinned.size() : 0;
     // Each component is inspected without trailing separators, the form in
     // which its directory entry can be found.
     std::string_view current = without_trailing_separators(path, *root);
@@ -149,6 +157,7 @@ Result<> ensure_no_reparse_points(std::string_view path) {
             return fail("A junction or symbolic link cannot be modified by setup.");
         if (current.size() <= *root) return {};
         current = parent_of(current, *root);
+        if (current.size() <= stop) return {};
         if (current.size() < *root) current = path.substr(0, *root);
     }
 }

@@ -34,4 +34,9 @@ std::vector<std::string> directories_from_root(std::string_view path);
 // symbolic link or other reparse point. Missing components are allowed.
 Result<> ensure_no_reparse_points(std::string_view path);
 
+// The same for the part of `path` below `pinned`, a directory that the
+// caller checked and holds pinned with everything above it, so that walking
+// further up would prove nothing new. A path not below it is walked whole.
+Result<> ensure_no_reparse_points_below(std::string_view path, std::string_view pinned);
+
 }  // namespace installer_helper

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 using installer_helper::ensure_no_reparse_points;
+using installer_helper::ensure_no_reparse_points_below;
 using installer_helper::inspect_path;
 using installer_helper::PathKind;
 
@@ -128,6 +129,27 @@ TEST_F(ReparsePointTest, EnsureWalksEveryAncestorUpToTheRoot) {
     machine.files.add_directory("C:\\a\\b");
     EXPECT_EQ(check("C:\\a\\b\\c"), "ok");
     EXPECT_EQ(machine.faults.calls("CreateFileW"), 4);  // c, b, a and the root
+}
+
+TEST_F(ReparsePointTest, EnsureBelowAPinnedDirectoryLooksOnlyBelowIt) {
+    machine.files.add_directory("C:\\a\\b\\c");
+    machine.files.add_directory("C:\\a\\bc");
+    machine.files.add_directory("D:\\Real");
+    machine.files.add_junction("C:\\a\\b\\link", "D:\\Real");
+    struct Case {
+        const char* path;
+        const char* expected;
+        int opens;  // the entries looked at
+    };
+    for (const Case& c : {Case{"C:\\a\\b\\c\\x", "ok", 2},
+                          Case{"C:\\a\\b\\link\\x", link_refused, 2},
+                          Case{"C:\\a\\b", "ok", 3},          // the pinned one itself: not below
+                          Case{"C:\\a\\bc\\x", "ok", 4}}) {  // not below by components
+        const int before = machine.faults.calls("CreateFileW");
+        const auto result = ensure_no_reparse_points_below(c.path, "C:\\a\\b");
+        EXPECT_EQ(result ? "ok" : result.error().message(), c.expected) << c.path;
+        EXPECT_EQ(machine.faults.calls("CreateFileW") - before, c.opens) << c.path;
+    }
 }
 
 TEST_F(ReparsePointTest, EnsurePassesOnInspectionErrors) {
