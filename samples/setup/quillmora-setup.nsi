@@ -11,6 +11,8 @@
 ;   /FAILSTEP      setup's own step fails after it replaced the launcher, as a
 ;                  full disk or a locked file would make it fail (for tests)
 ;
+; HELPER_TIMEOUT_MS (makensis -D) overrides the two minutes a helper run may take.
+;
 ; Exit status: 0 installed; 1 failed (rolled back, or nothing changed);
 ; 2 installed, but cleaning up the older installation stopped (the next run of
 ; setup finishes it); 740 must be run again elevated.
@@ -36,8 +38,10 @@ OutFile "${OUTPUT_EXE}"
 ; then the default), and every step after context uses the one it chose.
 
 ; The helper writes its one line at the very end, so a run that takes longer
-; than this without a word is taken as hung; nsExec then ends it.
-!define HELPER_TIMEOUT_MS 120000
+; than this is taken as hung and ended.
+!ifndef HELPER_TIMEOUT_MS
+  !define HELPER_TIMEOUT_MS 120000
+!endif
 !define ERROR_ELEVATION_REQUIRED 740
 
 Var helper          ; installer-helper.exe, extracted to $PLUGINSDIR
@@ -101,11 +105,8 @@ Function RunHelper
   !insertmacro QUOTE_PATH $helper $2
   !insertmacro QUOTE_PATH $context_file $3
   DetailPrint "installer-helper -Action $0"
-  ; Standard output and standard error share nsExec's pipe; the helper
-  ; writes only standard error.
-  nsExec::ExecToStack /TIMEOUT=${HELPER_TIMEOUT_MS} '$2 -Action $0 -Output $3 $1'
-  Pop $status
-  Pop $message
+  Push '$2 -Action $0 -Output $3 $1'
+  Call RunBounded
   ; One line ending in a line feed: keep the text alone.
   ${Do}
     StrCpy $2 $message 1 -1
@@ -122,6 +123,88 @@ Function RunHelper
     StrCpy $message "installer-helper -Action $0 could not be started."
   ${EndIf}
   DetailPrint "  exit status $status$\r$\n  $message"
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Runs a command line with standard output and standard error on one pipe,
+; waits at most HELPER_TIMEOUT_MS and ends the process when that passes (the
+; plug-in nsExec's /TIMEOUT only stops waiting, and leaves a hung process
+; running). Sets $status to the exit status, "timeout" or "error", and
+; $message to the output, decoded as UTF-8 (nsExec would take it for the
+; ANSI code page). The pipe holds 64 KiB, far more than the helper's line, so
+; the child never blocks on it before it ends. Structure layouts are those of
+; 64-bit Windows. Stack: command line.
+!define STARTF_USESTDHANDLES_AND_SHOWWINDOW 0x101
+!define CREATE_NO_WINDOW 0x08000000
+!define WAIT_TIMEOUT 258
+!define OUTPUT_BYTES 8192
+!define OUTPUT_READ 8191
+Function RunBounded
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  Push $7
+  Push $8
+  StrCpy $status "error"
+  StrCpy $message ""
+  ; SECURITY_ATTRIBUTES with an inheritable handle; the pipe's read end
+  ; stays with setup.
+  System::Call '*(i 24, i 0, p 0, i 1, i 0) p .r1'
+  System::Call 'kernel32::CreatePipe(*p .r2, *p .r3, p r1, i 65536) i .r4'
+  System::Free $1
+  ${If} $4 == 0
+    Goto done
+  ${EndIf}
+  System::Call 'kernel32::SetHandleInformation(p r2, i 1, i 0)'
+  ; STARTUPINFOW: no window, no standard input, the pipe for both outputs.
+  StrCpy $4 '*(i 104, i 0, p 0, p 0, p 0, i 0, i 0, i 0, i 0, i 0, i 0, i 0, '
+  StrCpy $4 '$4i ${STARTF_USESTDHANDLES_AND_SHOWWINDOW}, &i2 0, &i2 0, i 0, p 0, p 0, p r3, p r3)'
+  System::Call '$4 p .r5'
+  System::Call '*(p 0, p 0, i 0, i 0) p .r6'  ; PROCESS_INFORMATION
+  StrCpy $4 'kernel32::CreateProcessW(p 0, w r0, p 0, p 0, i 1, i ${CREATE_NO_WINDOW}, '
+  System::Call '$4p 0, p 0, p r5, p r6) i .r4'
+  System::Call 'kernel32::CloseHandle(p r3)'  ; or the pipe never reports its end
+  System::Free $5
+  ${If} $4 == 0
+    System::Free $6
+    System::Call 'kernel32::CloseHandle(p r2)'
+    Goto done
+  ${EndIf}
+  System::Call '*$6(p .r7, p .r8)'
+  System::Free $6
+  System::Call 'kernel32::CloseHandle(p r8)'
+  System::Call 'kernel32::WaitForSingleObject(p r7, i ${HELPER_TIMEOUT_MS}) i .r4'
+  ${If} $4 == ${WAIT_TIMEOUT}
+    System::Call 'kernel32::TerminateProcess(p r7, i 1)'
+    System::Call 'kernel32::WaitForSingleObject(p r7, i 5000)'
+    StrCpy $status "timeout"
+  ${Else}
+    System::Call 'kernel32::GetExitCodeProcess(p r7, *i .r4)'
+    StrCpy $status $4
+    ; A zeroed buffer one byte longer than what is read into it: the text
+    ; always ends in NUL.
+    System::Alloc ${OUTPUT_BYTES}
+    Pop $5
+    System::Call 'kernel32::ReadFile(p r2, p r5, i ${OUTPUT_READ}, *i .r4, p 0)'
+    System::Call 'kernel32::MultiByteToWideChar(i 65001, i 0, p r5, i -1, w .r8, i ${NSIS_MAX_STRLEN})'
+    StrCpy $message $8
+    System::Free $5
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p r7)'
+  System::Call 'kernel32::CloseHandle(p r2)'
+done:
+  Pop $8
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
   Pop $3
   Pop $2
   Pop $1

@@ -24,8 +24,9 @@ protected:
     // The setup with /S, /REPORT= and these switches, then /D= for
     // installation(); NSIS takes /D= last and unquoted, spaces and all.
     RunResult run_setup(const std::vector<std::string>& switches,
-                        const RunOptions& options = under_the_shell) {
-        const std::string setup = wine::windows_path(fs::path(E2E_SAMPLES_DIR) / "quillmora-setup.exe");
+                        const RunOptions& options = under_the_shell,
+                        std::string_view name = "quillmora-setup.exe") {
+        const std::string setup = wine::windows_path(fs::path(E2E_SAMPLES_DIR) / name);
         std::string command_line = "\"" + setup + "\" /S /REPORT=" + report_file();
         for (const std::string& option : switches) command_line += " " + option;
         command_line += " /D=" + installation();
@@ -107,6 +108,16 @@ TEST_F(SampleSetupEndToEnd, StopsWhenTheContextSaysItMustElevate) {
                      installation() + "."));
     EXPECT_EQ(files_now(), before);
     EXPECT_EQ(registry_now(), registry_dump(installed_registration()));
+}
+
+// The same setup around a helper that never answers, with a 3 s limit: it
+// ends the helper and says so. (A helper left running would keep the
+// runner's output pipes open, and the run would fail.)
+TEST_F(SampleSetupEndToEnd, EndsAHelperThatDoesNotAnswer) {
+    EXPECT_EQ(run_setup({}, under_the_shell, "quillmora-setup-hung-helper.exe").status, 1u);
+    EXPECT_EQ(read_file(report_file()),
+              report("Setup cannot prepare the installation: installer-helper -Action context "
+                     "did not finish within 3000 ms and was ended."));
 }
 
 }  // namespace
