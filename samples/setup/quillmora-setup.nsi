@@ -412,8 +412,8 @@ Section "Quillmora Launcher"
   CreateDirectory $directory
   !insertmacro RUN_MIGRATION_ACTION begin
   ${If} $status != 0
-    !insertmacro FINISH 1 \
-      "Setup could not begin the migration; nothing was changed: $message"
+    ; Setup changed nothing yet; what begin left, the next begin settles.
+    !insertmacro FINISH 1 "Setup could not begin the migration: $message"
   ${EndIf}
 
   Call InstallLauncher
