@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds installer-helper.exe, the 64-bit Windows executable, with mingw-w64
 # into build/windows (set HELPER_BUILD_ROOT for another folder than build/),
-# then shows it at work: scripts/demo.sh migrates two generated installations
-# under Wine, and a step that does not do what it should fails the build.
+# with the test tools and the sample setup (samples/setup), then shows them at
+# work: scripts/demo.sh migrates generated installations under Wine, step by
+# step and through the sample setup, and a step that does not do what it
+# should fails the build.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -2,10 +2,13 @@
 # Shows a migration end to end: under Wine, in a prefix of the build folder,
 # installer-helper.exe migrates two generated installations of the older
 # Electron-based launcher. The first is migrated and committed, the second
-# migrated and rolled back after setup changed it. For every step it prints
-# the command, the exit status and the line on standard error, then what
-# changed inside the installation directory and in the registration.
-# Exits non-zero when a step does not do what it should.
+# migrated and rolled back after setup changed it. Then the sample setup
+# (samples/setup, NSIS) does the same on its own, silently: it migrates a
+# third installation, and rolls a fourth back when its own step fails. For
+# every step it prints the command, the exit status and the line on standard
+# error (or the setup's closing message), then what changed inside the
+# installation directory and in the registration. Exits non-zero when a step
+# does not do what it should.
 #
 # Needs the Windows build (scripts/build.sh runs this at its end);
 # HELPER_BUILD_ROOT moves the build folder (default build/).
@@ -14,6 +17,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${HELPER_BUILD_ROOT:-$root/build}
 helper=$build_root/windows/installer-helper.exe
+setup=$build_root/windows/samples/quillmora-setup.exe
+payload=$build_root/windows/samples/payload
 tools=$build_root/windows/tools
 demo=$build_root/demo
 prefix=$demo/wineprefix
@@ -115,6 +120,26 @@ run_helper() {
   line=$(cat "$stem.stderr")
   echo "  exit status $status"
   echo "  standard error: ${line:-(nothing)}"
+}
+
+# The sample setup, silently, under ih-run's desktop shell (its context run
+# needs one); its closing message goes to a report file. NSIS takes /D= last
+# and unquoted. Sets `status` and `line` (the message).
+run_setup() {  # [SWITCH...]
+  local stem=$runs/run$((run_count += 1)) report='C:\demo\setup-report.txt' command_line shown
+  shown="quillmora-setup.exe /S /REPORT=$report${*:+ $*} /D=$windows_directory"
+  command_line="\"$(windows_path "$setup")\" ${shown#quillmora-setup.exe }"
+  printf '%s' "$command_line" >"$stem.cmdline"
+  rm -f "$(host_path "$report")"
+  echo
+  echo "\$ $shown"
+  host wine "$tools/ih-run.exe" --shell "$(windows_path "$setup")" \
+    "$(windows_path "$stem.cmdline")" "$(windows_path "$stem")" >"$stem.log" 2>&1 ||
+    fail "ih-run could not run the setup: see $stem.log"
+  status=$(cat "$stem.status")
+  line=$(iconv -f UTF-16 -t UTF-8 <"$(host_path "$report")" 2>/dev/null | tr -d '\r')
+  echo "  exit status $status"
+  echo "  setup's message: ${line:-(nothing)}"
 }
 
 # ---- What an installation holds ----
@@ -278,11 +303,17 @@ expect_only() {  # PATH...
 
 # ---- One installation through three steps ----
 
-# Runs the helper's step, then shows and keeps what it changed.
+# Runs the helper's step (or with --setup the sample setup), then shows and
+# keeps what it changed.
 step() {
   cp "$state/files" "$state/files.before"
   cp "$state/registration" "$state/registration.before"
-  run_helper "$@"
+  if [ "$1" = --setup ]; then
+    shift
+    run_setup "$@"
+  else
+    run_helper "$@"
+  fi
   files_now "$installation" >"$state/files"
   registration_now >"$state/registration"
   show_file_changes "$state/files.original" "$state/files.before" "$state/files"
@@ -334,7 +365,7 @@ begin_step() {
 
 mkdir -p "$demo"
 command -v wine >/dev/null || fail "Wine is missing: run scripts/setup.sh first"
-[ -e "$helper" ] && [ -e "$tools/ih-run.exe" ] && [ -e "$tools/ih-reg.exe" ] ||
+[ -e "$helper" ] && [ -e "$tools/ih-run.exe" ] && [ -e "$tools/ih-reg.exe" ] && [ -e "$setup" ] ||
   fail "run scripts/build.sh first: the Windows build is missing"
 prepare_prefix
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -370,6 +401,37 @@ files_now "$installation" >"$state/files"
 registration_now >"$state/registration"
 step -Action rollback -Output "$context" -Directory "$windows_directory"
 expect_status 0
+expect_same "the files" "$state/files.original" "$state/files"
+expect_same "the registration's values" "$state/registration.original" "$state/registration"
+
+echo
+echo "== 3. The sample setup migrates C:\\demo\\third\\Quillmora Launcher"
+echo "  (context, begin, its own step: the new binaries and registration, commit)"
+start_installation third 'C:\demo\third\Quillmora Launcher'
+step --setup
+[ "$status" = 0 ] && [ "$line" = "The Quillmora Launcher is installed in $windows_directory." ] ||
+  wrong "the setup should end with status 0 and say where the launcher is installed"
+# What the setup leaves: the player's files and its new binaries, the
+# launcher's keys at version 2.0.0 (DisplayVersion is new), no GUID keys.
+files_now "$payload" >"$state/payload"
+printf '%s\n' "${player_files[@]}" resources/ >"$state/kept"
+awk -F'\t' 'NR == FNR { keep[$1]; next } $1 in keep' "$state/kept" "$state/files.original" |
+  cat - "$state/payload" | LC_ALL=C sort >"$state/files.expected"
+expect_same "the installation's files" "$state/files.expected" "$state/files"
+uninstall_entry=${launcher_keys[1]//\\/\\\\}
+grep -v "^Software\\\\$guid\|Uninstall\\\\$guid" "$state/registration.original" |
+  sed -e 's/^\(Software\\Quillmora\\Quillmora Launcher: Version = REG_SZ\) .*/\1 "2.0.0"/' \
+    -e "/^$uninstall_entry: DisplayName = /a $uninstall_entry: DisplayVersion = REG_SZ \"2.0.0\"" \
+  >"$state/registration.expected"
+printf '%s (no key)\n' "${legacy_keys[@]}" >>"$state/registration.expected"
+expect_same "the registration's values" "$state/registration.expected" "$state/registration"
+
+echo
+echo "== 4. The sample setup's own step fails on C:\\demo\\fourth\\Quillmora Launcher: it rolls back"
+start_installation fourth 'C:\demo\fourth\Quillmora Launcher'
+step --setup /FAILSTEP
+[ "$status" = 1 ] ||
+  wrong "the setup should end with status 1"
 expect_same "the files" "$state/files.original" "$state/files"
 expect_same "the registration's values" "$state/registration.original" "$state/registration"
 

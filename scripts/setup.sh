@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing installer-helper need on Debian 12: the
 # host compiler and GoogleTest, the mingw-w64 cross compiler, Wine for the
-# end-to-end tests, the header-only libraries, Google Benchmark for the
-# micro-benchmarks, and what the release and its check take (git for the
-# commit's time, osslsigncode to sign, openssl for the check's throwaway
-# certificate); with --fuzz also clang-19 and its
+# end-to-end tests, NSIS for the sample setup, the header-only libraries,
+# Google Benchmark for the micro-benchmarks, and what the release and its
+# check take (git for the commit's time, osslsigncode to sign, openssl for
+# the check's throwaway certificate); with --fuzz also clang-19 and its
 # sanitizer and libFuzzer runtimes (Debian's clang 14 has no std::expected
 # with GCC 12's library). Run as root; running it again installs nothing
 # that is already there.
@@ -14,6 +14,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 wine
+  nsis
   nlohmann-json3-dev libboost-dev libbenchmark-dev
   coreutils
   git osslsigncode openssl

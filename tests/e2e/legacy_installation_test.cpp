@@ -14,6 +14,8 @@ void LegacyInstallationTest::SetUp() {
     write_context();
 }
 
+void LegacyInstallationTest::TearDown() { release(); }
+
 void LegacyInstallationTest::TearDownTestSuite() {
     const fs::path stem = fs::path(E2E_WORK_DIR) / "runs" / "migration-registry-cleanup";
     write_host_file(stem.string() + ".script",
@@ -81,6 +83,19 @@ std::string LegacyInstallationTest::registry_now() {
 std::vector<std::string> LegacyInstallationTest::action_arguments(std::string_view action) const {
     return {"-Action", std::string(action), "-Output", context_file(), "-Directory",
             installation()};
+}
+
+void LegacyInstallationTest::hold(std::string_view relative) {
+    ASSERT_EQ(run_tool("dummy-launcher", {"hold", scratch_path("holder"), installed(relative)}),
+              (RunResult{0, "", ""}));
+    holder_ = read_file(scratch_path("holder"));
+    while (!holder_.empty() && holder_.back() == '\n') holder_.pop_back();
+}
+
+void LegacyInstallationTest::release() {
+    if (holder_.empty()) return;
+    EXPECT_EQ(run_tool("dummy-launcher", {"end", holder_}), (RunResult{0, "", ""}));
+    holder_.clear();
 }
 
 }  // namespace e2e

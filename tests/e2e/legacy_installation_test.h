@@ -17,6 +17,8 @@ class LegacyInstallationTest : public WineTest {
 protected:
     // Writes a user-scope context file for installation().
     void SetUp() override;
+    // Releases a held file.
+    void TearDown() override;
     // The keys stay out of later suites' way.
     static void TearDownTestSuite();
 
@@ -41,6 +43,14 @@ protected:
     // The helper's arguments for an action on installation() with the
     // context file ("context" captures it).
     std::vector<std::string> action_arguments(std::string_view action) const;
+
+    // A process that keeps an installed file open without delete sharing,
+    // until release() (or the end of the test).
+    void hold(std::string_view relative);
+    void release();
+
+private:
+    std::string holder_;  // the holding process's id
 };
 
 }  // namespace e2e

@@ -64,23 +64,6 @@ protected:
             if (key.path == legacy_key || key.path == legacy_uninstall_key) key = absent({key})[0];
         return registration;
     }
-
-    // A process that keeps an installed file open without delete sharing.
-    void hold(std::string_view relative) {
-        ASSERT_EQ(run_tool("dummy-launcher", {"hold", scratch_path("holder"), installed(relative)}),
-                  done);
-        holder_ = read_file(scratch_path("holder"));
-        while (!holder_.empty() && holder_.back() == '\n') holder_.pop_back();
-    }
-    void release() {
-        if (holder_.empty()) return;
-        EXPECT_EQ(run_tool("dummy-launcher", {"end", holder_}), done);
-        holder_.clear();
-    }
-    void TearDown() override { release(); }
-
-private:
-    std::string holder_;
 };
 
 TEST_F(MigrationEndToEnd, CommitRemovesTheElectronInstallationAndKeepsTheLauncher) {

@@ -16,6 +16,9 @@
 //                                            for reading, without delete
 //                                            sharing, until it is ended, and
 //                                            writes its process id to RESULT
+//   dummy-launcher.exe -Action ...           runs until it is ended: a helper
+//                                            that never answers, for the
+//                                            sample setup's time-out
 //
 // A started copy tells that it runs by setting an event named after its own
 // process id, which the starter creates while the copy is still suspended.
@@ -161,7 +164,7 @@ int end_processes(const std::vector<DWORD>& ids) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc == 1) return run_until_ended();
+    if (argc == 1 || std::wstring(argv[1]) == L"-Action") return run_until_ended();
     const std::wstring command = argv[1];
     std::vector<std::wstring> rest(argv + 2, argv + argc);
     if (command == L"hold" && rest.size() == 2) return start_holder(rest[0], rest[1]);
