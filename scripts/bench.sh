@@ -160,14 +160,8 @@ mib() { awk -v b="$1" 'BEGIN { printf "%.1f MiB", b / 1048576 }'; }
 
 # ---- An older installation ----
 
-electron_files=(chrome_100_percent.pak chrome_200_percent.pak d3dcompiler_47.dll dxcompiler.dll
-  dxil.dll ffmpeg.dll icudtl.dat libEGL.dll libGLESv2.dll resources.pak snapshot_blob.bin
-  v8_context_snapshot.bin vk_swiftshader.dll vk_swiftshader_icd.json vulkan-1.dll
-  LICENSE.electron.txt LICENSES.chromium.html resources/app.asar resources/app-update.yml
-  resources/elevate.exe resources/QuillmoraClientServices.exe resources/app-icon.ico
-  "Uninstall Quillmora Launcher.exe" uninstallerIcon.ico)
+source "$root/scripts/older-installation.sh"
 electron_trees=(locales resources/app.asar.unpacked resources/native)
-binaries=("Quillmora Launcher.exe" "QuillmoraClientServices.exe" "uninstall.exe")
 
 # DIRECTORY FILES BINARY-BYTES: the binaries, the 24 Electron files, and
 # FILES files spread over the three Electron trees, 25 to a folder.

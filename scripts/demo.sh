@@ -33,15 +33,7 @@ unset DISPLAY WAYLAND_DISPLAY
 sid=S-1-5-21-0-0-0-1000  # the account programs run as under Wine
 launcher_keys=("Software\\Quillmora\\Quillmora Launcher"
                "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmora Launcher")
-guid=3b9e2c41-7d05-5a18-9c6e-d41f80a2b7c3
-legacy_keys=("Software\\$guid" "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$guid")
-binaries=("Quillmora Launcher.exe" "QuillmoraClientServices.exe" "uninstall.exe")
-electron_files=(chrome_100_percent.pak chrome_200_percent.pak d3dcompiler_47.dll dxcompiler.dll
-  dxil.dll ffmpeg.dll icudtl.dat libEGL.dll libGLESv2.dll resources.pak snapshot_blob.bin
-  v8_context_snapshot.bin vk_swiftshader.dll vk_swiftshader_icd.json vulkan-1.dll
-  LICENSE.electron.txt LICENSES.chromium.html resources/app.asar resources/app-update.yml
-  resources/elevate.exe resources/QuillmoraClientServices.exe resources/app-icon.ico
-  "Uninstall Quillmora Launcher.exe" uninstallerIcon.ico)
+source "$root/scripts/older-installation.sh"
 electron_tree_files=(locales/en-US.pak locales/de.pak resources/app.asar.unpacked/package.json
   resources/app.asar.unpacked/node_modules/sqlite3/build/Release/node_sqlite3.node
   resources/native/win32/x64/quillmora_native.node)
