@@ -248,17 +248,22 @@ RunResult run(std::string_view windows_program, std::string_view command_line,
     argv.push_back(windows_path(command_line_file));
     argv.push_back(windows_path(work_stem));
     // On a loaded machine Wine now and then fails to create the process at
-    // all (ERROR_INTERNAL_ERROR); nothing ran then, so the start is tried again.
+    // all (ERROR_INTERNAL_ERROR), or ends ih-run.exe with status 1 before its
+    // first line: ih-run says why whenever it fails, so a silent failure with
+    // no status written means nothing ran, and the start is tried again.
     constexpr int starts = 3;
+    const fs::path status_file = work_stem.string() + ".status";
     HostRun runner;
     for (int attempt = 1; attempt <= starts; ++attempt) {
         runner = run_host(argv, work_stem.string() + ".wine");
-        if (runner.standard_error.find("cannot start the program (Windows error 1359)") ==
-            std::string::npos)
-            break;
+        const bool not_started =
+            runner.standard_error.find("cannot start the program (Windows error 1359)") !=
+                std::string::npos ||
+            (runner.exit_code != 0 && runner.standard_error.empty() && !fs::exists(status_file));
+        if (!not_started) break;
     }
 
-    const std::string status = read_host_file(work_stem.string() + ".status");
+    const std::string status = read_host_file(status_file);
     if (runner.exit_code != 0 || status.empty() || status == "timeout") {
         const std::string diagnosis = "ih-run exit code " + std::to_string(runner.exit_code) +
                                       ", status \"" + status + "\": " + runner.standard_error;
