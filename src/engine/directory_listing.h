@@ -3,7 +3,9 @@
 
 #include "outcome.h"
 #include "platform/win_api.h"
+#include "windows/handles.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,27 @@ namespace installer_helper {
 struct ListedEntry {
     std::string path;
     win::DWORD attributes = 0;
+};
+
+// A directory's entries one at a time, the search held open in between, so
+// that walking a directory costs the same memory however many entries it
+// has. Entries the caller deletes once read do not disturb the search.
+class DirectoryReader {
+public:
+    static Result<DirectoryReader> open(std::string_view path);
+
+    // The next entry but "." and "..", in enumeration order; nothing once
+    // every entry was read.
+    Result<std::optional<ListedEntry>> next();
+
+private:
+    DirectoryReader(std::string path, FindHandle search, const win::WIN32_FIND_DATAW& first)
+        : path_(std::move(path)), search_(std::move(search)), found_(first) {}
+
+    std::string path_;
+    FindHandle search_;  // invalid once the search has ended
+    win::WIN32_FIND_DATAW found_;
+    bool unread_ = true;  // found_ holds the first entry, not yet returned
 };
 
 // Every entry of the directory but "." and "..", in enumeration order. A

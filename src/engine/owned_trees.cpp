@@ -3,9 +3,13 @@
 #include "engine/directory_listing.h"
 #include "engine/owned_files.h"
 
+#include "windows/pinned_directory.h"
+#include "windows/reparse_points.h"
 #include "windows/system_error.h"
 
-#include <utility>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace installer_helper {
 namespace {
@@ -19,9 +23,9 @@ PathKind kind_of(win::DWORD attributes) {
     return PathKind::RegularFile;
 }
 
-// A collected file is removed only while it is still a regular file,
-// checked through the handle that deletes it.
-Result<> remove_collected_file(std::string_view path) {
+// A file seen in a listing is removed only while it is still a regular
+// file, checked through the handle that deletes it.
+Result<> remove_listed_file(std::string_view path) {
     auto file = open_for_removal(path);
     if (!file) {
         if (file.error().code && means_path_missing(*file.error().code)) return fail(changed);
@@ -36,47 +40,64 @@ Result<> remove_collected_file(std::string_view path) {
     return fail(changed);
 }
 
-// A directory's pin is let go just before its removal, which must ask for
-// the DELETE access the pin denies everyone; what is removed then is again
-// a plain directory at that name, checked through the removing handle.
-Result<> remove_collected_entry(TreeEntry& entry) {
-    if (entry.kind != PathKind::Directory) return remove_collected_file(entry.path);
-    entry.pin.reset();
-    return remove_empty_directory(entry.path);
+// A directory of a tree on its way out, pinned before it is read: what its
+// listing says of each entry stays true of the name until the entry is
+// removed through a handle of its own.
+struct OpenDirectory {
+    PinnedDirectory pin;
+    DirectoryReader entries;
+};
+
+// The directories from the tree's root down to the one being read.
+using OpenDirectories = std::vector<OpenDirectory>;
+
+Result<> enter_directory(std::string_view path, OpenDirectories& open) {
+    auto pin = PinnedDirectory::pin_if_present(path);
+    if (!pin) return std::unexpected(pin.error());
+    if (!*pin) return {};  // gone since it was seen
+    auto entries = DirectoryReader::open(path);
+    if (!entries) return std::unexpected(entries.error());
+    open.push_back({std::move(**pin), std::move(*entries)});
+    return {};
 }
 
-// Below the root, every directory is pinned before it is listed, so what
-// its listing says of each entry stays true of the name until the entry is
-// removed through a handle of its own.
-Result<> collect_below(std::string_view path, PathKind root, std::vector<TreeEntry>& entries) {
-    // Entries still to visit, the next one last. A loop rather than
-    // recursion, so that a deep tree cannot exhaust the stack; children are
-    // pushed in reverse so that they are visited in listing order.
-    std::vector<std::pair<std::string, PathKind>> pending{{std::string(path), root}};
-    while (!pending.empty()) {
-        auto [current, kind] = std::move(pending.back());
-        pending.pop_back();
-        switch (kind) {
-            case PathKind::Missing:
-                break;
-            case PathKind::RegularFile:
-                entries.push_back({std::move(current), PathKind::RegularFile, std::nullopt});
-                break;
-            case PathKind::ReparsePoint:
-                return fail(link_refused);
-            case PathKind::Directory: {
-                // Pinned before it is listed: what is listed is what stays.
-                auto pin = PinnedDirectory::pin_if_present(current);
-                if (!pin) return std::unexpected(pin.error());
-                if (!*pin) break;  // gone since it was seen
-                auto children = list_directory_entries(current);
-                if (!children) return std::unexpected(children.error());
-                entries.push_back({std::move(current), PathKind::Directory, std::move(*pin)});
-                for (auto child = children->rbegin(); child != children->rend(); ++child)
-                    pending.emplace_back(std::move(child->path), kind_of(child->attributes));
-                break;
-            }
-        }
+// Read to its end and emptied: the pin is let go just before the removal,
+// which must ask for the DELETE access the pin denies everyone; what is
+// removed then is again a plain directory at that name, checked through
+// the removing handle.
+Result<> leave_directory(OpenDirectories& open) {
+    const std::string path = open.back().pin.path();
+    open.pop_back();
+    return remove_empty_directory(path);
+}
+
+Result<> remove_entry(const ListedEntry& entry, OpenDirectories& open) {
+    switch (kind_of(entry.attributes)) {
+        case PathKind::Directory: return enter_directory(entry.path, open);
+        case PathKind::ReparsePoint: return fail(link_refused);
+        case PathKind::RegularFile:
+        case PathKind::Missing: break;
+    }
+    return remove_listed_file(entry.path);
+}
+
+// Post-order in one pass: each file goes as it is read, each directory once
+// it has been read to the end. A loop rather than recursion, so that a deep
+// tree cannot exhaust the stack.
+Result<> remove_tree(std::string_view root, PathKind kind) {
+    switch (kind) {
+        case PathKind::Missing: return {};
+        case PathKind::RegularFile: return remove_listed_file(root);
+        case PathKind::ReparsePoint: return fail(link_refused);
+        case PathKind::Directory: break;
+    }
+    OpenDirectories open;
+    if (auto entered = enter_directory(root, open); !entered) return entered;
+    while (!open.empty()) {
+        const auto entry = open.back().entries.next();
+        if (!entry) return std::unexpected(entry.error());
+        const auto done = *entry ? remove_entry(**entry, open) : leave_directory(open);
+        if (!done) return done;
     }
     return {};
 }
@@ -91,28 +112,10 @@ Result<> remove_owned_tree(const MigrationTarget& target, std::string_view relat
     // the root itself is looked at, as that walk would look at it first.
     const auto kind = inspect_path(*root);
     if (!kind) return std::unexpected(kind.error());
-    if (*kind == PathKind::ReparsePoint) return fail(link_refused);
-    std::vector<TreeEntry> tree;
-    if (auto collected = collect_below(*root, *kind, tree); !collected) return collected;
-    // Backwards through the pre-order: everything inside a directory goes
-    // before the directory itself.
-    for (auto entry = tree.rbegin(); entry != tree.rend(); ++entry) {
-        if (auto removed = remove_collected_entry(*entry); !removed) return removed;
-    }
-    return {};
+    return remove_tree(*root, *kind);
 }
 
 }  // namespace
-
-// The root is checked all the way up first.
-Result<> collect_tree(std::string_view path, std::vector<TreeEntry>& entries) {
-    if (auto checked = ensure_no_reparse_points(path); !checked) return checked;
-    const auto root = inspect_path(path);
-    if (!root) return std::unexpected(root.error());
-    if (*root == PathKind::ReparsePoint)  // only when it became one since the check
-        return fail("Refusing to traverse a junction, symbolic link, or unsupported file.");
-    return collect_below(path, *root, entries);
-}
 
 Result<> remove_owned_launcher_files(const MigrationTarget& target) {
     for (const std::string_view name : OWNED_FILES) {
