@@ -7,6 +7,7 @@
 #include "windows/installation_path.h"
 #include "windows/installation_probe.h"
 #include "windows/process_environment.h"
+#include "windows/registry/registration.h"
 #include "windows/registry/registry.h"
 #include "windows/reparse_points.h"
 #include "windows/user_environment.h"
@@ -19,10 +20,6 @@ namespace {
 
 constexpr std::string_view shell_folders_key =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-constexpr std::string_view legacy_registration_key_template = "Software\\{}";
-constexpr std::string_view legacy_application_guid = "3b9e2c41-7d05-5a18-9c6e-d41f80a2b7c3";
-constexpr std::string_view legacy_location_value = "InstallLocation";
-constexpr std::string_view launcher_registration_key = "Software\\Quillmora\\Quillmora Launcher";
 constexpr std::string_view launcher_location_value = "";  // the key's default value
 constexpr std::string_view default_directory_template = "{}\\Quillmora\\Launcher";
 constexpr std::array<std::string_view, 2> program_files_variables = {"ProgramW6432",
@@ -33,10 +30,6 @@ constexpr std::string_view recovery_directory = ".quillmora-migration";
 constexpr std::string_view occupied_subdirectory = "Quillmora Launcher";
 
 constexpr std::string_view folders_unavailable = "Original user folders are unavailable.";
-
-std::string legacy_registration_key() {
-    return format_message(legacy_registration_key_template, legacy_application_guid);
-}
 
 Result<FollowedKind> kind_in(std::string_view directory, std::string_view name) {
     return followed_kind(join_path(directory, name));
@@ -182,11 +175,11 @@ Result<> capture_installer_context(const CaptureRequest& request) {
         std::string_view key;
         std::string_view value;
     } registrations[] = {
-        {RegistryScope::User, &user_registrations.location, legacy_key, legacy_location_value},
-        {RegistryScope::Machine, &machine_registrations.location, legacy_key, legacy_location_value},
-        {RegistryScope::User, &user_registrations.launcher, launcher_registration_key,
+        {RegistryScope::User, &user_registrations.location, legacy_key, LEGACY_LOCATION_VALUE},
+        {RegistryScope::Machine, &machine_registrations.location, legacy_key, LEGACY_LOCATION_VALUE},
+        {RegistryScope::User, &user_registrations.launcher, REGISTRATION_KEYS[0],
          launcher_location_value},
-        {RegistryScope::Machine, &machine_registrations.launcher, launcher_registration_key,
+        {RegistryScope::Machine, &machine_registrations.launcher, REGISTRATION_KEYS[0],
          launcher_location_value},
     };
     for (const auto& registration : registrations) {

@@ -19,17 +19,13 @@ struct LegacyKeys {
     std::string uninstall_entry;
 };
 
-LegacyKeys legacy_keys() {
-    return {format_message("Software\\{}", legacy_application_guid),
-            format_message("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{}",
-                           legacy_application_guid)};
-}
+LegacyKeys legacy_keys() { return {legacy_registration_key(), legacy_uninstall_key()}; }
 
 // Whether the legacy registration names this installation directory. Both
 // paths must normalise: a location that does not is an error, not a miss.
 Result<bool> registered_for(RegistryScope scope, std::string_view sid, const LegacyKeys& keys,
                             std::string_view installation_directory) {
-    const auto location = read_registry_string(scope, sid, keys.key, "InstallLocation");
+    const auto location = read_registry_string(scope, sid, keys.key, LEGACY_LOCATION_VALUE);
     if (!location) return std::unexpected(location.error());
     if (!*location || (*location)->empty()) return false;
     const auto recorded = normalize_installation_path(**location);
@@ -51,6 +47,15 @@ Result<> check_removable(RegistryScope scope, std::string_view sid, std::string_
 }
 
 }  // namespace
+
+std::string legacy_registration_key() {
+    return format_message("Software\\{}", legacy_application_guid);
+}
+
+std::string legacy_uninstall_key() {
+    return format_message("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{}",
+                          legacy_application_guid);
+}
 
 Result<> remove_legacy_registration(RegistryScope scope, std::string_view sid,
                                     std::string_view installation_directory) {

@@ -8,6 +8,7 @@
 #include "windows/registry/registry_snapshot.h"
 
 #include <array>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +20,13 @@ inline constexpr std::array<std::string_view, 2> REGISTRATION_KEYS{
     "Software\\Quillmora\\Quillmora Launcher",
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmora Launcher",
 };
+
+// The older installation's registration, below the scope's root: a key
+// named by its application GUID whose "InstallLocation" names the
+// directory it was installed in, and an uninstall entry of the same name.
+inline constexpr std::string_view LEGACY_LOCATION_VALUE = "InstallLocation";
+std::string legacy_registration_key();
+std::string legacy_uninstall_key();
 
 // One snapshot per registration key, validated.
 Result<std::vector<RegistrySnapshot>> capture_registration(RegistryScope scope,
